@@ -1,0 +1,39 @@
+#include "startup.h"
+
+#include "controller_link.h"
+#include "vnkestrix.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <string>
+
+namespace {
+
+bool userWantsDemoMode()
+{
+    // No parent: the main window does not exist yet.
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        nullptr, QCoreApplication::translate("VnKestrixClass", "No emmbedded controller found"),
+        QCoreApplication::translate(
+            "VnKestrixClass",
+            "The computer you are running this application on is not a Vantrel Atom based "
+            "system.\n\n Do you want to run the application  is demo mode?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    return answer == QMessageBox::Yes;
+}
+
+} // namespace
+
+int runVnKestrix(QApplication &app)
+{
+    std::string deviceName;
+    if (!findController(deviceName)) {
+        if (!userWantsDemoMode())
+            return 1;
+        setDemoMode(true);
+    }
+    VnKestrix window(nullptr, Qt::WindowFlags{});
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,76 @@
+// The main window: the frame, the tab dispatch and the menu commands. The
+// pages' loads and slots are members too; they live in pages/.
+#pragma once
+
+#include "feature_report.h"
+#include "guard_table.h"
+#include "ui_vnkestrixclass.h"
+
+#include <QMainWindow>
+#include <QString>
+
+class QCheckBox;
+
+class VnKestrix : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit VnKestrix(QWidget *parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags{});
+    ~VnKestrix() override;
+
+private slots:
+    void onActionQuit();
+    void onActionVisitVantrelWebsite();
+    void onAbout();
+    void onTabChange(int tab);
+    void onReportModeChange(int reportMode);
+    void onSamplingRateChange();
+    void onS3SignalizationModeChange(int sigMode);
+    void onSerialChange();
+    void onResetThrmPinButtonClicked();
+    void onSaveMiscSettingsClicked();
+    void onBootModeChanged(int bootMode);
+    void onRestartAfterPowerFailureChecked(int state);
+    void onRestartAfterTempFailureChecked(int state);
+    void onDisableSataToUsbBridgeCheck(int state);
+    void onEnable5VBoosterCheck(int state);
+    void onSavePowerSettingsClicked();
+    void onWatchDogModeChange(int state);
+    void onWatchDogDelayChange();
+    void onWatchDogStrobeChange();
+    void onWatchDogSourceChange();
+    void onServeWatchdogButton();
+    void onResetWatchdogButton();
+    void onSaveWatchdogSettingsButton();
+    void onGpioDirectionChange(int);
+    void onGpioOutputModeChange(int);
+    void onGpioStandbyModeChange(int);
+    void onSaveGpioSettingsButton();
+    void onWriteGpioButton();
+    void onReadGpioButton();
+    void onSaveGuardSettings();
+
+private:
+    void loadGpioSettings();
+    void loadWatchdogSettings();
+    void loadPowerSettings();
+    void loadMiscSettings();
+    void loadGuardSettings();
+    void saveGuardSettings();
+    void writePowerSettings(Target target);
+    std::uint8_t watchdogSourcesFromCheckBoxes() const;
+    void showSavedToFlash();
+
+    Ui_VnKestrixClass ui;
+
+    // The serial number the controller holds, as last loaded or written, so
+    // that an edit is written to flash only when it changes something and a
+    // refused edit can be undone.
+    QString controllerSerialNumber;
+    // What was last read for widgets that cannot show every value the
+    // controller or the store may hold (a boot mode of 3, a guard number that
+    // is no combo item); a later write keeps such a value as it was.
+    std::uint8_t loadedPowerSettings = 0;
+    GuardTable loadedGuardTable;
+};

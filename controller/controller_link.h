@@ -1,0 +1,33 @@
+// The only code that calls the HID library: the demo flag, detection of the
+// controller, one feature-report exchange, and the GPIO level reports.
+//
+// Operations never report to the user: each returns a success flag, and an
+// out-argument is written only on success.
+#pragma once
+
+#include "feature_report.h"
+
+#include <cstdint>
+#include <string>
+
+void setDemoMode(bool on);
+bool isDemoMode();
+
+// Asks the library for the controller, also in demo mode. On success the
+// device record is refreshed and `deviceName` receives the device's name.
+bool findController(std::string &deviceName);
+
+// Sends `report`; with `get` the reply replaces it. In demo mode nothing is
+// sent and the buffer stays as built, so a get reads its own request back.
+bool exchangeFeature(FeatureReport &report, bool get);
+
+// GPIO levels from the current input report (byte 3) and the two status
+// flags of byte 10 (bits 1 and 5).
+bool readGpio(std::uint8_t &levels, bool &flagBit1, bool &flagBit5);
+bool writeGpio(std::uint8_t levels);
+
+// The record fields the catalogue reads: the firmware release as BCD and the
+// serial number the library reported at the last successful find.
+std::uint16_t controllerReleaseNumber();
+void setControllerReleaseNumber(std::uint16_t bcd);
+std::string controllerSerialNumber();

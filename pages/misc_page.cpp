@@ -1,0 +1,115 @@
+// The Misc page: serial number, interrupt-in reporting, S3 signalling, the
+// THRM pin and the firmware revision.
+#include "vnkestrix.h"
+
+#include "blocked_signals.h"
+#include "parameter_catalogue.h"
+#include "translated_text.h"
+
+#include <QMessageBox>
+
+namespace {
+
+constexpr int maxSerialNumberLength = 9;
+
+// The controller stores one byte per character, so only Latin-1 text can
+// be written without being changed.
+bool isStorableSerialNumber(const QString &text)
+{
+    if (text.isEmpty() || text.size() > maxSerialNumberLength)
+        return false;
+    for (QChar c : text) {
+        if (c.unicode() > 0xFF)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void VnKestrix::loadMiscSettings()
+{
+    // The serial number first: reading it refreshes the device record that
+    // the firmware revision comes from.
+    std::string serial;
+    if (!getSerialNumber(serial))
+        qFatal("getting serial number failed");
+    controllerSerialNumber = QString::fromLatin1(serial.data(), static_cast<qsizetype>(serial.size()));
+    setWithoutSignals(ui.serialEdit, [&](QLineEdit *e) { e->setText(controllerSerialNumber); });
+
+    std::uint8_t reportMode = 0;
+    if (!getReportMode(reportMode))
+        qFatal("getting report mode failed");
+    setWithoutSignals(ui.reportModeCombo, [&](QComboBox *c) { c->setCurrentIndex(reportMode); });
+
+    std::uint16_t sampleRate = 0;
+    if (!getSampleRate(sampleRate))
+        qFatal("getting sample rate failed");
+    setWithoutSignals(ui.samplingRateSpinBox, [&](QSpinBox *s) { s->setValue(sampleRate); });
+
+    std::uint8_t s3Mode = 0;
+    if (!getS3SignalizationMode(s3Mode))
+        qFatal("getting S3 signalization mode failed");
+    setWithoutSignals(ui.s3SignalizationModeCombo, [&](QComboBox *c) { c->setCurrentIndex(s3Mode); });
+
+    ui.firmwareRevisionLabel->setText(
+        QString::asprintf("Firmware revision: %s", getFirmwareRevision().c_str()));
+}
+
+void VnKestrix::onReportModeChange(int reportMode)
+{
+    if (!setReportMode(static_cast<std::uint8_t>(reportMode), Ram))
+        qFatal("setting report mode failed");
+}
+
+void VnKestrix::onSamplingRateChange()
+{
+    if (!setSampleRate(static_cast<std::uint16_t>(ui.samplingRateSpinBox->value()), Ram))
+        qFatal("setting sample rate failed");
+}
+
+void VnKestrix::onS3SignalizationModeChange(int sigMode)
+{
+    if (!setS3SignalizationMode(static_cast<std::uint8_t>(sigMode), Ram))
+        qFatal("setting the S3 signalization mode failed");
+}
+
+void VnKestrix::onSerialChange()
+{
+    const QString text = ui.serialEdit->text();
+    // Flash survives a limited number of writes: Return followed by a focus
+    // change, or tabbing through the field, must not rewrite it.
+    if (text == controllerSerialNumber)
+        return;
+    if (!isStorableSerialNumber(text)) {
+        // Put the stored number back before the box takes the focus, so the
+        // focus change that follows finds nothing to write.
+        setWithoutSignals(ui.serialEdit, [&](QLineEdit *e) { e->setText(controllerSerialNumber); });
+        QMessageBox::warning(this, uiText("Serial Number"),
+                             uiText("The serial number must be 1 to 9 characters long and use "
+                                    "only Latin-1 characters."));
+        return;
+    }
+    const QByteArray bytes = text.toLatin1();
+    if (!setSerialNumber(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+        qFatal("setting serial number failed");
+    controllerSerialNumber = text;
+}
+
+void VnKestrix::onResetThrmPinButtonClicked()
+{
+    if (!resetThrmPin())
+        qFatal("resetting the THRM pin failed");
+}
+
+void VnKestrix::onSaveMiscSettingsClicked()
+{
+    if (!setReportMode(static_cast<std::uint8_t>(ui.reportModeCombo->currentIndex()), Flash))
+        qFatal("setting report mode failed");
+    if (!setSampleRate(static_cast<std::uint16_t>(ui.samplingRateSpinBox->value()), Flash))
+        qFatal("setting sample rate failed");
+    if (!setS3SignalizationMode(static_cast<std::uint8_t>(ui.s3SignalizationModeCombo->currentIndex()),
+                                Flash))
+        qFatal("setting the S3 signalization mode failed");
+    showSavedToFlash();
+}
