@@ -6,7 +6,27 @@
 
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QUrl>
+
+namespace {
+
+// The smallest size at which every page and the whole row of tab titles
+// show without clipping. With scroll buttons the tab widget asks only for
+// room for the arrows, so it is measured as if it had none.
+QSize sizeShowingEveryPage(QMainWindow *window, QTabWidget *tabs)
+{
+    const bool scrollButtons = tabs->usesScrollButtons();
+    const Qt::TextElideMode elideMode = tabs->elideMode();
+    tabs->setUsesScrollButtons(false);
+    tabs->setElideMode(Qt::ElideNone);
+    const QSize needed = window->minimumSizeHint();
+    tabs->setUsesScrollButtons(scrollButtons);
+    tabs->setElideMode(elideMode);
+    return needed;
+}
+
+} // namespace
 
 VnKestrix::VnKestrix(QWidget *parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
@@ -15,6 +35,11 @@ VnKestrix::VnKestrix(QWidget *parent, Qt::WindowFlags flags)
     ui.setupUi(this);
     loadGpioSettings();
     loadGuardSettings();
+    // With common desktop fonts the form's 375 x 517 cuts off the GPIO rows'
+    // buttons and scrolls tab titles out of sight, so the window opens as
+    // large as its pages need (measured after the loads, whose texts count
+    // too). The user can still shrink it to the form's minimum.
+    resize(size().expandedTo(sizeShowingEveryPage(this, ui.mainTab)));
 }
 
 VnKestrix::~VnKestrix() = default;

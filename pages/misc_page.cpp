@@ -3,29 +3,13 @@
 #include "vnkestrix.h"
 
 #include "blocked_signals.h"
+#include "combo_items.h"
 #include "parameter_catalogue.h"
+#include "serial_number_rules.h"
 #include "translated_text.h"
 
 #include <QMessageBox>
 
-namespace {
-
-constexpr int maxSerialNumberLength = 9;
-
-// The controller stores one byte per character, so only Latin-1 text can
-// be written without being changed.
-bool isStorableSerialNumber(const QString &text)
-{
-    if (text.isEmpty() || text.size() > maxSerialNumberLength)
-        return false;
-    for (QChar c : text) {
-        if (c.unicode() > 0xFF)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 void VnKestrix::loadMiscSettings()
 {
@@ -40,7 +24,8 @@ void VnKestrix::loadMiscSettings()
     std::uint8_t reportMode = 0;
     if (!getReportMode(reportMode))
         qFatal("getting report mode failed");
-    setWithoutSignals(ui.reportModeCombo, [&](QComboBox *c) { c->setCurrentIndex(reportMode); });
+    setWithoutSignals(ui.reportModeCombo,
+                      [&](QComboBox *c) { c->setCurrentIndex(comboIndexFor(c, reportMode)); });
 
     std::uint16_t sampleRate = 0;
     if (!getSampleRate(sampleRate))
@@ -50,7 +35,8 @@ void VnKestrix::loadMiscSettings()
     std::uint8_t s3Mode = 0;
     if (!getS3SignalizationMode(s3Mode))
         qFatal("getting S3 signalization mode failed");
-    setWithoutSignals(ui.s3SignalizationModeCombo, [&](QComboBox *c) { c->setCurrentIndex(s3Mode); });
+    setWithoutSignals(ui.s3SignalizationModeCombo,
+                      [&](QComboBox *c) { c->setCurrentIndex(comboIndexFor(c, s3Mode)); });
 
     ui.firmwareRevisionLabel->setText(
         QString::asprintf("Firmware revision: %s", getFirmwareRevision().c_str()));
@@ -81,7 +67,8 @@ void VnKestrix::onSerialChange()
     // change, or tabbing through the field, must not rewrite it.
     if (text == controllerSerialNumber)
         return;
-    if (!isStorableSerialNumber(text)) {
+    const std::optional<std::string> latin1 = storableSerialNumber(text.toUtf8().toStdString());
+    if (!latin1) {
         // Put the stored number back before the box takes the focus, so the
         // focus change that follows finds nothing to write.
         setWithoutSignals(ui.serialEdit, [&](QLineEdit *e) { e->setText(controllerSerialNumber); });
@@ -90,8 +77,7 @@ void VnKestrix::onSerialChange()
                                     "only Latin-1 characters."));
         return;
     }
-    const QByteArray bytes = text.toLatin1();
-    if (!setSerialNumber(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+    if (!setSerialNumber(*latin1))
         qFatal("setting serial number failed");
     controllerSerialNumber = text;
 }
@@ -102,14 +88,18 @@ void VnKestrix::onResetThrmPinButtonClicked()
         qFatal("resetting the THRM pin failed");
 }
 
+// A combo without a current item stands for a mode the controller holds but
+// the page cannot show. Saving leaves that mode as it is: "no item" is no
+// mode at all, and sending it would stop the program.
 void VnKestrix::onSaveMiscSettingsClicked()
 {
-    if (!setReportMode(static_cast<std::uint8_t>(ui.reportModeCombo->currentIndex()), Flash))
+    const int reportMode = ui.reportModeCombo->currentIndex();
+    if (reportMode >= 0 && !setReportMode(static_cast<std::uint8_t>(reportMode), Flash))
         qFatal("setting report mode failed");
     if (!setSampleRate(static_cast<std::uint16_t>(ui.samplingRateSpinBox->value()), Flash))
         qFatal("setting sample rate failed");
-    if (!setS3SignalizationMode(static_cast<std::uint8_t>(ui.s3SignalizationModeCombo->currentIndex()),
-                                Flash))
+    const int s3Mode = ui.s3SignalizationModeCombo->currentIndex();
+    if (s3Mode >= 0 && !setS3SignalizationMode(static_cast<std::uint8_t>(s3Mode), Flash))
         qFatal("setting the S3 signalization mode failed");
     showSavedToFlash();
 }

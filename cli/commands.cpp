@@ -1,0 +1,101 @@
+#include "commands.h"
+
+#include "cli_failure.h"
+#include "output.h"
+#include "setting_definitions.h"
+
+namespace {
+
+QString settingsHelp()
+{
+    QString text = QStringLiteral("\n\nSettings and what they accept:");
+    for (const SettingDefinition &setting : settingDefinitions())
+        text += QStringLiteral("\n  %1: %2").arg(setting.name, acceptedValues(setting));
+    return text;
+}
+
+const QList<CommandDefinition> &commands()
+{
+    static const QList<CommandDefinition> list = {
+        {QStringLiteral("info"), QString(), QStringLiteral("Whether the controller is there, its device, firmware and serial number."),
+         QStringLiteral("Looks for the controller and prints whether it was found, its device path, its "
+                        "firmware revision and its serial number. Exits with 3 when no controller answers."),
+         {QStringLiteral("json")}, 0, 0, runInfo},
+        {QStringLiteral("get"), QStringLiteral("[NAME...]"), QStringLiteral("Print settings from the controller's RAM."),
+         QStringLiteral("Prints the settings in the controller's RAM, all of them or the NAMEs given, one "
+                        "NAME=VALUE line each.")
+             + settingsHelp(),
+         {QStringLiteral("json")}, 0, -1, runGet},
+        {QStringLiteral("set"), QStringLiteral("NAME=VALUE..."), QStringLiteral("Change settings in RAM (and flash)."),
+         QStringLiteral("Checks every value first: one that is unknown or not accepted refuses the whole "
+                        "command and nothing is sent. Then writes each value to the controller's RAM and "
+                        "reads it back; a value that reads back different is a failure, and nothing goes "
+                        "to flash. With --save the values are then written to flash too.")
+             + settingsHelp(),
+         {QStringLiteral("save")}, 1, -1, runSet},
+        {QStringLiteral("save"), QString(), QStringLiteral("Write the RAM settings to flash."),
+         QStringLiteral("Writes every setting in the controller's RAM to its flash, so it survives a power "
+                        "cycle. Nothing is written when RAM holds a value out of range."),
+         {}, 0, 0, runSave},
+        {QStringLiteral("serial"), QStringLiteral("[NEW]"), QStringLiteral("Print or write the serial number."),
+         QStringLiteral("Prints the controller's serial number, or writes NEW to flash: 1 to 9 Latin-1 "
+                        "characters. Writing the number the controller already has writes nothing."),
+         {}, 0, 1, runSerial},
+        {QStringLiteral("action"), QStringLiteral("serve-watchdog|reset-watchdog-pin|reset-thrm-pin"),
+         QStringLiteral("Trigger a controller action."),
+         QStringLiteral("Serves the watchdog, resets the watchdog pin or resets the THRM pin, once."),
+         {}, 1, 1, runAction},
+        {QStringLiteral("gpio"), QStringLiteral("read | write VALUE"), QStringLiteral("Read or drive the GPIO lines."),
+         QStringLiteral("gpio read prints the levels of the eight GPIO lines as a mask, bit n for line n. "
+                        "gpio write VALUE drives them: 0x00 to 0xff, a comma-separated list of the lines "
+                        "to set to 1 (\"0,7\" is 0x81), or none."),
+         {QStringLiteral("json")}, 1, 2, runGpio},
+        {QStringLiteral("export"), QStringLiteral("FILE"), QStringLiteral("Write a settings profile."),
+         QStringLiteral("Writes a JSON profile of every controller setting to FILE (- for standard output). "
+                        "--serial adds the serial number, --guard the guard trigger table."),
+         {QStringLiteral("serial"), QStringLiteral("guard")}, 1, 1, runExport},
+        {QStringLiteral("import"), QStringLiteral("FILE"), QStringLiteral("Apply a settings profile."),
+         QStringLiteral("Reads a profile from FILE (- for standard input) and checks all of it first: "
+                        "with any problem (an unknown key, a wrong type, a value not accepted, an unknown "
+                        "version) it names each one and sends nothing. Then the settings go to RAM and are "
+                        "read back, and with --save to flash; a serial number in the profile is written to "
+                        "flash, a guard table to the guard store. --dry-run only prints what would change."),
+         {QStringLiteral("save"), QStringLiteral("dry-run")}, 1, 1, runImport},
+        {QStringLiteral("guard"), QStringLiteral("get | set LINE=LEVEL,ACTION..."),
+         QStringLiteral("Print or change the guard trigger table."),
+         QStringLiteral("guard get prints the guard service's trigger table, one LINE=LEVEL,ACTION line "
+                        "each: when LINE is at LEVEL, the service takes ACTION. guard set changes the rows "
+                        "given and keeps the others. LINE is gpio0 to gpio7, batlow or pwrbtn; LEVEL 0 or "
+                        "1; ACTION do-nothing, standby or shutdown. The service reads the table when it "
+                        "starts."),
+         {QStringLiteral("json")}, 1, -1, runGuard},
+    };
+    return list;
+}
+
+QString overview()
+{
+    QString text = QStringLiteral("Reads and changes the board controller's settings and the guard "
+                                  "trigger table.\n\nCommands:");
+    for (const CommandDefinition &command : commands())
+        text += QStringLiteral("\n  %1  %2").arg(command.name.leftJustified(7), command.summary);
+    text += QStringLiteral("\n\n`COMMAND --help` describes a command. --demo runs any command without a "
+                           "controller.\nExit codes: 0 success, 1 a controller or guard-store operation "
+                           "failed, 2 bad usage or a value not accepted, 3 no controller found.");
+    return text;
+}
+
+} // namespace
+
+int runCli(const QStringList &arguments)
+{
+    try {
+        const std::optional<Invocation> invocation = parseCommandLine(arguments, commands(), overview());
+        if (invocation)
+            invocation->command->handler(*invocation);
+        return ExitSuccess;
+    } catch (const CliFailure &failure) {
+        printProblem(failure.message);
+        return failure.exitCode;
+    }
+}

@@ -1,0 +1,23 @@
+// The commands of vnkestrix-cli and the entry point that runs one.
+#pragma once
+
+#include "command_line.h"
+
+// Parses the arguments, runs the command, prints any failure; the exit code.
+int runCli(const QStringList &arguments);
+
+// Controller commands.
+void runInfo(const Invocation &invocation);
+void runGet(const Invocation &invocation);
+void runSet(const Invocation &invocation);
+void runSave(const Invocation &invocation);
+void runSerial(const Invocation &invocation);
+void runAction(const Invocation &invocation);
+void runGpio(const Invocation &invocation);
+
+// Profiles.
+void runExport(const Invocation &invocation);
+void runImport(const Invocation &invocation);
+
+// The guard trigger table.
+void runGuard(const Invocation &invocation);

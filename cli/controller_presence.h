@@ -1,0 +1,21 @@
+// Finding the controller before a command talks to it, and telling the user
+// why it was not found.
+#pragma once
+
+#include <QString>
+
+#include <optional>
+#include <string>
+
+// The controller's device name, or nothing when no controller answers.
+// Not to be called in demo mode, which never looks for hardware.
+std::optional<std::string> lookForController();
+
+// One line for a controller that did not answer. When a hidraw node with the
+// controller's USB IDs exists but cannot be opened, it names the node and,
+// for a permission problem, the udev rule that grants access.
+QString noControllerMessage();
+
+// Switches demo mode on, or makes sure a controller answers; throws a
+// CliFailure with ExitNoController when none does.
+void connectController(bool demo);

@@ -1,0 +1,133 @@
+#include "guard_rows.h"
+
+#include "cli_failure.h"
+
+#include <QJsonObject>
+#include <QStringList>
+
+namespace {
+
+// The stored numbers are the guard page's item indexes.
+const QStringList levelWords = {QStringLiteral("0"), QStringLiteral("1")};
+const QStringList actionWords = {QStringLiteral("do-nothing"), QStringLiteral("standby"),
+                                 QStringLiteral("shutdown")};
+
+QString accepted()
+{
+    return QStringLiteral("LEVEL,ACTION with LEVEL 0 or 1 and ACTION one of ")
+        + actionWords.join(QLatin1String(", "));
+}
+
+QString actionText(std::uint32_t action)
+{
+    return action < static_cast<std::uint32_t>(actionWords.size()) ? actionWords[static_cast<int>(action)]
+                                                                   : QString::number(action);
+}
+
+std::optional<GuardRow> rowFromWords(std::size_t line, const QString &level, const QString &action)
+{
+    const qsizetype levelIndex = levelWords.indexOf(level.trimmed());
+    const qsizetype actionIndex = actionWords.indexOf(action.trimmed().toLower());
+    if (levelIndex < 0 || actionIndex < 0)
+        return std::nullopt;
+    return GuardRow{line, static_cast<std::uint32_t>(levelIndex), static_cast<std::uint32_t>(actionIndex)};
+}
+
+} // namespace
+
+QString guardLineName(std::size_t line)
+{
+    if (line < 8)
+        return QStringLiteral("gpio%1").arg(line);
+    return line == 8 ? QStringLiteral("batlow") : QStringLiteral("pwrbtn");
+}
+
+std::optional<std::size_t> findGuardLine(const QString &name)
+{
+    for (std::size_t line = 0; line < guardLineCount; ++line) {
+        if (guardLineName(line).compare(name, Qt::CaseInsensitive) == 0)
+            return line;
+    }
+    return std::nullopt;
+}
+
+QString guardRowText(std::uint32_t level, std::uint32_t action)
+{
+    return QString::number(level) + QLatin1Char(',') + actionText(action);
+}
+
+QJsonValue guardRowJson(std::uint32_t level, std::uint32_t action)
+{
+    return QJsonObject{{QStringLiteral("level"), static_cast<qint64>(level)},
+                       {QStringLiteral("action"), actionText(action)}};
+}
+
+std::optional<GuardRow> parseGuardRowText(std::size_t line, const QString &text, QString &problem)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    std::optional<GuardRow> row;
+    if (parts.size() == 2)
+        row = rowFromWords(line, parts[0], parts[1]);
+    if (!row)
+        problem = QStringLiteral("\"%1\" is not accepted: it takes %2").arg(text, accepted());
+    return row;
+}
+
+std::optional<GuardRow> parseGuardRowJson(std::size_t line, const QJsonValue &value, QString &problem)
+{
+    const QJsonObject object = value.toObject();
+    const QJsonValue level = object.value(QStringLiteral("level"));
+    const QJsonValue action = object.value(QStringLiteral("action"));
+    std::optional<GuardRow> row;
+    if (value.isObject() && object.size() == 2 && level.isDouble() && action.isString())
+        row = rowFromWords(line, QString::number(level.toDouble()), action.toString());
+    if (!row)
+        problem = QStringLiteral("must be {\"level\": 0 or 1, \"action\": one of %1}")
+                      .arg(actionWords.join(QLatin1String(", ")));
+    return row;
+}
+
+GuardRow parseGuardAssignment(const QString &argument)
+{
+    const qsizetype equals = argument.indexOf(QLatin1Char('='));
+    if (equals < 0)
+        failUsage(QStringLiteral("\"%1\": expected LINE=LEVEL,ACTION").arg(argument));
+    const QString name = argument.left(equals);
+    const std::optional<std::size_t> line = findGuardLine(name);
+    if (!line)
+        failUsage(QStringLiteral("\"%1\": unknown line; the lines are gpio0 to gpio7, batlow and pwrbtn")
+                      .arg(name));
+    QString problem;
+    const std::optional<GuardRow> row = parseGuardRowText(*line, argument.mid(equals + 1), problem);
+    if (!row)
+        failUsage(guardLineName(*line) + QStringLiteral(": ") + problem);
+    return *row;
+}
+
+GuardTable loadGuardTableOrFail()
+{
+    GuardTable table;
+    if (loadGuardTable(table) != GuardResult::Ok)
+        failOperation(QStringLiteral("the guard table's registry key could not be created or opened"));
+    return table;
+}
+
+void saveGuardTableOrFail(const GuardTable &table)
+{
+    switch (saveGuardTable(table)) {
+    case GuardResult::Ok:
+        return;
+    case GuardResult::KeyNotOpened:
+        failOperation(QStringLiteral("the guard table's registry key could not be created or opened"));
+    case GuardResult::WriteFailed:
+        failOperation(QStringLiteral("the guard table's registry values could not be written"));
+    }
+}
+
+void applyGuardRows(GuardTable &table, const QList<GuardRow> &rows)
+{
+    for (const GuardRow &row : rows) {
+        table.levels[row.line] = row.level;
+        table.actions[row.line] = row.action;
+    }
+}

@@ -1,0 +1,41 @@
+// The guard trigger table as the command line shows it: one row per line
+// (gpio0 to gpio7, batlow, pwrbtn), written LEVEL,ACTION, for example
+// "gpio3=1,shutdown": when GPIO 3 is 1, the guard service shuts down.
+#pragma once
+
+#include "guard_table.h"
+
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+
+#include <cstddef>
+#include <optional>
+
+struct GuardRow {
+    std::size_t line;
+    std::uint32_t level;
+    std::uint32_t action;
+};
+
+QString guardLineName(std::size_t line);
+std::optional<std::size_t> findGuardLine(const QString &name);
+
+// "1,shutdown"; a stored number the guard page has no item for shows as the
+// number itself.
+QString guardRowText(std::uint32_t level, std::uint32_t action);
+QJsonValue guardRowJson(std::uint32_t level, std::uint32_t action);
+
+// A row from "LEVEL,ACTION" or from a profile's {"level":..,"action":..};
+// on refusal `problem` says what is accepted.
+std::optional<GuardRow> parseGuardRowText(std::size_t line, const QString &text, QString &problem);
+std::optional<GuardRow> parseGuardRowJson(std::size_t line, const QJsonValue &value, QString &problem);
+
+// "gpio3=1,shutdown" from the command line; throws on a bad one.
+GuardRow parseGuardAssignment(const QString &argument);
+
+// The store's table; a store that cannot be opened or written throws.
+GuardTable loadGuardTableOrFail();
+void saveGuardTableOrFail(const GuardTable &table);
+
+void applyGuardRows(GuardTable &table, const QList<GuardRow> &rows);
