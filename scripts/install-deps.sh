@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-qpa-plugins
   libhidapi-dev libsqlite3-dev sqlite3
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
-  desktop-file-utils dpkg-dev file
+  desktop-file-utils dpkg-dev file groff-base
 )
 if [ "${1:-}" = "--e2e" ]; then
   packages+=(qemu-system-x86 linux-image-amd64 busybox-static cpio)
