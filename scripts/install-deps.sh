@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing need.
+# Installs the Debian 12 packages that building and running need, and with
+# --tests also what the test suites use (Xvfb and xdotool for the end-to-end
+# suite, qemu and Debian's kernel for the HID suite, the packaging tools).
 # Only packages that are missing are installed; run as root or with sudo.
 set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-qpa-plugins
-  libhidapi-dev libsqlite3-dev sqlite3
-  xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
-  desktop-file-utils dpkg-dev file groff-base
+  libhidapi-dev libsqlite3-dev fonts-dejavu-core
+  dpkg-dev file
 )
-if [ "${1:-}" = "--e2e" ]; then
-  packages+=(qemu-system-x86 linux-image-amd64 busybox-static cpio)
+if [ "${1:-}" = "--tests" ]; then
+  packages+=(
+    sqlite3 xvfb xauth xdotool x11-utils imagemagick
+    desktop-file-utils groff-base ninja-build
+    qemu-system-x86 linux-image-amd64 busybox-static cpio zstd xz-utils
+  )
 fi
 
 missing=()

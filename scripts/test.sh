@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-"$PWD/scripts/install-deps.sh"
+"$PWD/scripts/install-deps.sh" --tests
 
 build=build
 flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)

@@ -28,7 +28,7 @@ if [ -z "$out" ] || [ -z "$dropin" ] || { [ -z "$build" ] && [ -z "$program" ]; 
 fi
 
 for tool in Xvfb xdotool import sqlite3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/install-deps.sh)"; exit 77; }
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/install-deps.sh --tests)"; exit 77; }
 done
 
 rm -rf "$out"
