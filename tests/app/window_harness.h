@@ -5,69 +5,103 @@
 #include "firmware_model.h"
 #include "vnkestrix.h"
 
-#include <QByteArray>
-#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+#include <initializer_list>
 #include <memory>
 
 class ModalBoxCatcher;
-struct ChildOutcome;
+
+// Something a user does to the open window.
+using Step = std::function<void(QWidget *window)>;
+Q_DECLARE_METATYPE(Step)
 
 namespace harness {
 
-// Points the guard store at a fresh temporary file; call once per test
-// process, before any window exists.
-void useTemporaryRegistry(const QTemporaryDir &dir);
+enum Tab { GpioTab = 0, WatchdogTab = 1, PowerTab = 2, GuardTab = 3, MiscTab = 4 };
 
+// Points the guard store at a fresh temporary file; call before any window
+// exists.
+void useTemporaryRegistry(const QTemporaryDir &dir);
 // Factory state, hardware mode, the device record filled as start-up leaves
 // it, and an empty call log.
 void resetController();
+// Puts the controller into a state given as the simulator's state-file
+// lines, separated by spaces ("ram.power_settings=0x16 input_levels=0xa5");
+// everything not named is at its factory value. The word "demo" turns demo
+// mode on; without it the program is in hardware mode.
+void setController(const QString &state);
 
+// Base of the window tests: a guard store of the test's own, and a factory
+// controller for every test function.
+class WindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { useTemporaryRegistry(registryDir); }
+    void init() { resetController(); }
+
+private:
+    QTemporaryDir registryDir;
+};
+
+// Opens the main window as the active window.
 std::unique_ptr<VnKestrix> openWindow();
+// Selects `tab`, coming from the Guard tab (which loads nothing), so the
+// page is loaded afresh. Returns the calls made since the log was last
+// cleared, and clears it.
+QStringList openTab(QWidget *window, int tab);
 
 template <typename T>
-T *widget(QWidget *window, const char *name)
+T *widget(QWidget *window, const QString &name)
 {
-    T *w = window->findChild<T *>(QString::fromLatin1(name));
+    T *w = window->findChild<T *>(name);
     if (!w)
-        qFatal("no widget %s", name);
+        qFatal("no widget %s", qPrintable(name));
     return w;
 }
 
-// The feature requests sent since the log was last cleared, as hex of the
-// bytes 1 to 7 that tell them apart ("dir target len index 00 value..."),
-// e.g. "00000101000001" for "set report mode 1 in flash".
-QList<QByteArray> featureRequests();
-// Requests spelt the same way, for comparing with featureRequests().
-QByteArray getRequest(sim::Param p);
-QByteArray setRequest(sim::Param p, sim::Bank bank, int value);
-QByteArray actionRequest(sim::Action a);
-// Every library call since the log was last cleared, one short word each:
-// "find", "get", "set", "in", "out".
-QList<QByteArray> callKinds();
+// The current page as a user reads it:
+//   GPIO      "f0 81 3c 00 00"  direction, output mode, standby mode, write
+//                               and read rows, one hex byte each
+//   Watchdog  "Off, 51.2 s, 51.2 s, 03"  mode, delay, strobe, source bits
+//   Power     "Auto, 0010"      boot mode, then the power, temperature,
+//                               bridge and booster boxes
+//   Misc      "SIM000001, After Sampling, 50 ms, Normal, Firmware revision: 1.0"
+// A combo without a current item shows as an empty text.
+QString shown(QWidget *window);
+
+// Every library call since the log was last cleared: "find", "in",
+// "out XX" (the levels) and feature requests as hex of the bytes that tell
+// them apart ("dir target len index 00 value..."); " failed" follows a
+// call that failed.
+QStringList calls();
 void clearCalls();
+// Whether `log` holds a parameter, serial-number, action or output write.
+bool anyWrite(const QStringList &log);
+// Feature requests as calls() spells them.
+QString get(sim::Param p);
+QString ram(sim::Param p, int value);
+QString flash(sim::Param p, int value);
+QString action(sim::Action a);
 
-// Types `text` into a spin box or line edit and presses Return.
-void typeAndReturn(QWidget *field, const QString &text);
-// Empties the field, types `text` one character at a time (any character:
-// the stock key helpers type Latin-1 only) and presses Return. An empty
-// `text` leaves the field empty.
-void replaceTextAndReturn(QWidget *field, const QString &text);
+// The boxes `catcher` answered, as "icon|title|text|buttons" with the
+// buttons in alphabetical order; a box whose parent is not `window` is
+// marked " (not over the window)".
+QStringList boxes(const ModalBoxCatcher &catcher, const QWidget *window);
+extern const QString savedToFlashBox;
 
-// In a child scenario: at the fatal stop, print one line per feature request
-// sent since the log was last cleared (hex as featureRequests() spells it,
-// followed by " failed" when the call failed), then "boxes N", the number of
-// modal boxes `catcher` has answered by then.
-void reportRequestsAtFatalStop(const ModalBoxCatcher *catcher);
-// The lines a child printed between STATE BEGIN and STATE END; empty when it
-// printed none.
-QStringList fatalState(const ChildOutcome &child);
-// Whether the child stopped abnormally with `message` as one whole line of
-// its error output.
-bool stoppedWith(const ChildOutcome &child, const QString &message);
+// Steps for the tables. type() selects all of a spin box or line edit,
+// types `text` and presses Return.
+Step click(const QString &name);
+Step press(const QString &name, Qt::Key key);
+Step type(const QString &name, const QString &text);
+Step focus(const QString &name);
+Step steps(std::initializer_list<Step> list);
 
 } // namespace harness

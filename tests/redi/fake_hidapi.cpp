@@ -3,10 +3,12 @@
 #include <hidapi.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <stdexcept>
+#include <utility>
 
+// What a handle stands for: the device path it was opened with.
 struct hid_device_ {
     std::string path;
 };
@@ -14,120 +16,56 @@ struct hid_device_ {
 namespace fake {
 namespace {
 
-std::vector<Device> g_devices;
-std::vector<Call> g_calls;
-int g_openHandles = 0;
-int g_liveEnumerations = 0;
+std::vector<Device> devices;
+QStringList calls;
+std::vector<unsigned char> written;
+int handles = 0;
 
-Device *find(const std::string &path)
+void note(const char *function, const std::string &path, size_t length = 0)
 {
-    for (Device &d : g_devices)
-        if (d.path == path)
-            return &d;
-    return nullptr;
+    calls << QString::fromStdString(function + (" " + path) + (length ? " " + std::to_string(length) : ""));
 }
 
-void log(const char *function, const std::string &path, const unsigned char *data = nullptr,
-         size_t dataSize = 0, size_t length = 0)
+// A read: the reply as far as it fits, then junk. Byte 0 must come in as
+// report ID 0, as hidapi expects of a device that does not number reports.
+int read(hid_device *dev, const char *function, unsigned char *data, size_t length)
 {
-    g_calls.push_back({function, path,
-                       data ? std::vector<unsigned char>(data, data + dataSize)
-                            : std::vector<unsigned char>{},
-                       length});
-}
-
-bool failing(const Device &d, const char *function)
-{
-    return d.failing.count(function) != 0;
-}
-
-// A read of `length` bytes into `data`: the reply is copied as far as it fits
-// and the rest of the buffer gets junk.
-int read(hid_device *dev, const char *function, const std::vector<unsigned char> Device::*reply,
-         unsigned char *data, size_t length)
-{
-    log(function, dev->path, data, length ? 1 : 0, length);
+    note(function, dev->path, length);
     const Device &d = device(dev->path);
-    if (failing(d, function))
+    if (d.failing == function || data[0] != 0)
         return -1;
-    const std::vector<unsigned char> &bytes = d.*reply;
-    const size_t n = std::min(length, bytes.size());
-    std::copy_n(bytes.begin(), n, data);
-    std::fill(data + n, data + length, kJunk);
+    const size_t n = std::min(length, d.reply.size());
+    std::copy_n(d.reply.begin(), n, data);
+    std::fill(data + n, data + length, junk);
     return static_cast<int>(n);
 }
 
 int write(hid_device *dev, const char *function, const unsigned char *data, size_t length)
 {
-    log(function, dev->path, data, length, length);
-    return failing(device(dev->path), function) ? -1 : static_cast<int>(length);
-}
-
-wchar_t *copyOf(const std::wstring &text)
-{
-    auto *out = new wchar_t[text.size() + 1];
-    std::copy(text.begin(), text.end(), out);
-    out[text.size()] = L'\0';
-    return out;
+    note(function, dev->path, length);
+    written.assign(data, data + length);
+    return device(dev->path).failing == function ? -1 : static_cast<int>(length);
 }
 
 } // namespace
 
-void reset(std::vector<Device> devices)
+void reset(std::vector<Device> newDevices)
 {
-    g_devices = std::move(devices);
-    g_calls.clear();
-    g_openHandles = 0;
-    g_liveEnumerations = 0;
+    devices = std::move(newDevices);
+    calls.clear();
+    written.clear();
+    handles = 0;
 }
 
 Device &device(const std::string &path)
 {
-    Device *d = find(path);
-    if (!d)
-        throw std::logic_error("no fake device " + path);
-    return *d;
+    const auto d = std::find_if(devices.begin(), devices.end(), [&](const Device &d) { return d.path == path; });
+    return d != devices.end() ? *d : throw std::logic_error("no fake device " + path);
 }
 
-const std::vector<Call> &calls()
-{
-    return g_calls;
-}
-
-void clearCalls()
-{
-    g_calls.clear();
-}
-
-std::vector<std::string> callSummary()
-{
-    std::vector<std::string> out;
-    for (const Call &c : g_calls) {
-        std::string line = c.function;
-        if (!c.path.empty())
-            line += " " + c.path;
-        if (c.length)
-            line += " " + std::to_string(c.length);
-        out.push_back(line);
-    }
-    return out;
-}
-
-int count(const std::string &function)
-{
-    return static_cast<int>(std::count_if(g_calls.begin(), g_calls.end(),
-                                          [&](const Call &c) { return c.function == function; }));
-}
-
-int openHandles()
-{
-    return g_openHandles;
-}
-
-int liveEnumerations()
-{
-    return g_liveEnumerations;
-}
+QStringList &log() { return calls; }
+const std::vector<unsigned char> &lastWrite() { return written; }
+int openHandles() { return handles; }
 
 } // namespace fake
 
@@ -137,89 +75,59 @@ extern "C" {
 
 int hid_init(void)
 {
-    log("hid_init", {});
+    calls << QStringLiteral("hid_init");
     return 0;
 }
 
-int hid_exit(void)
-{
-    log("hid_exit", {});
-    return 0;
-}
+int hid_exit(void) { return 0; }
 
 hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_id)
 {
-    char ids[10];
-    std::snprintf(ids, sizeof ids, "%04x:%04x", vendor_id, product_id);
-    log("hid_enumerate", ids);
-    hid_device_info *first = nullptr;
-    hid_device_info **next = &first;
-    for (const Device &d : g_devices) {
-        if ((vendor_id && vendor_id != d.vendorId) || (product_id && product_id != d.productId))
+    const std::string ids = QString::asprintf("%04x:%04x", vendor_id, product_id).toStdString();
+    note("hid_enumerate", ids);
+    hid_device_info *first = nullptr; // built from the back, so it keeps the table's order
+    for (auto d = devices.rbegin(); d != devices.rend(); ++d) {
+        if (ids != "0000:0000" && ids != d->ids)
             continue;
         auto *info = new hid_device_info{};
-        info->path = new char[d.path.size() + 1];
-        std::strcpy(info->path, d.path.c_str());
-        info->vendor_id = d.vendorId;
-        info->product_id = d.productId;
-        info->release_number = d.releaseNumber;
-        info->serial_number = d.hasSerial ? copyOf(d.serial) : nullptr;
-        *next = info;
-        next = &info->next;
+        info->path = strdup(d->path.c_str());
+        info->release_number = d->releaseNumber;
+        info->serial_number = d->hasSerial ? wcsdup(d->serial.c_str()) : nullptr;
+        info->next = std::exchange(first, info);
     }
-    if (first)
-        ++g_liveEnumerations;
     return first;
 }
 
 void hid_free_enumeration(hid_device_info *devs)
 {
-    if (devs)
-        --g_liveEnumerations;
-    while (devs) {
-        hid_device_info *next = devs->next;
-        delete[] devs->path;
-        delete[] devs->serial_number;
-        delete devs;
-        devs = next;
+    while (hid_device_info *info = devs) {
+        devs = info->next;
+        free(info->path);
+        free(info->serial_number);
+        delete info;
     }
 }
 
 hid_device *hid_open_path(const char *path)
 {
-    log("hid_open_path", path);
-    const Device *d = find(path);
-    if (!d || !d->openable)
+    note("hid_open_path", path);
+    if (std::none_of(devices.begin(), devices.end(), [&](const Device &d) { return d.path == path && d.openable; }))
         return nullptr;
-    ++g_openHandles;
+    ++handles;
     return new hid_device{path};
 }
 
 void hid_close(hid_device *dev)
 {
-    log("hid_close", dev->path);
-    --g_openHandles;
+    note("hid_close", dev->path);
+    --handles;
     delete dev;
 }
 
-int hid_send_feature_report(hid_device *dev, const unsigned char *data, size_t length)
-{
-    return write(dev, "hid_send_feature_report", data, length);
-}
-
-int hid_write(hid_device *dev, const unsigned char *data, size_t length)
-{
-    return write(dev, "hid_write", data, length);
-}
-
-int hid_get_feature_report(hid_device *dev, unsigned char *data, size_t length)
-{
-    return read(dev, "hid_get_feature_report", &Device::featureReply, data, length);
-}
-
-int hid_get_input_report(hid_device *dev, unsigned char *data, size_t length)
-{
-    return read(dev, "hid_get_input_report", &Device::inputReport, data, length);
-}
+// The reads and writes, logged under their own names.
+int hid_send_feature_report(hid_device *d, const unsigned char *p, size_t n) { return write(d, __func__, p, n); }
+int hid_write(hid_device *d, const unsigned char *p, size_t n) { return write(d, __func__, p, n); }
+int hid_get_feature_report(hid_device *d, unsigned char *p, size_t n) { return read(d, __func__, p, n); }
+int hid_get_input_report(hid_device *d, unsigned char *p, size_t n) { return read(d, __func__, p, n); }
 
 } // extern "C"

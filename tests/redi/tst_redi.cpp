@@ -1,10 +1,8 @@
-// The HID library over a fake hidapi: which devices it picks, what it puts in
+// The HID library over a fake hidapi: which device it picks, what it puts in
 // the device record, which buffers and lengths reach hidapi, and how it keeps
 // and drops device handles.
-
 #include "fake_hidapi.h"
 #include "redi.h"
-#include "redi_device_ids.h"
 #include "redi_internal.h"
 
 #include <QtTest>
@@ -13,442 +11,238 @@
 
 namespace {
 
-enum Op { Feature, Input, Output }; // the `arg` column: get for Feature, length otherwise
+// One of the three report calls; `arg` is the get flag of a feature exchange
+// and the length of the others.
+using Io = int (*)(const char *name, unsigned char *report, int arg);
+const Io feature = Usk_Feature_a, input = Usk_GetCurrentInReport_a;
+const Io output = [](const char *name, unsigned char *report, int length) {
+    return Usk_SendOutReport_a(name, report, length, 1000);
+};
 
-int call(Op op, const char *name, unsigned char *buffer, int arg)
+int find(RediDeviceRecord *record, int selector = 19)
 {
-    switch (op) {
-    case Feature:
-        return Usk_Feature_a(name, buffer, arg);
-    case Input:
-        return Usk_GetCurrentInReport_a(name, buffer, arg);
-    case Output:
-        return Usk_SendOutReport_a(name, buffer, arg, 1000);
-    }
-    return -1;
+    return Usk_FindSensor_a(selector, 0, 0, 0, 0, 0, 0, record);
 }
 
-// "path vvvv:pppp", with " refuses" for a device that cannot be opened.
-std::vector<fake::Device> devices(const QStringList &rows)
+// The controller's IDs as CMake read them for the udev rule: the library
+// must look for the same device.
+const QString ids = QStringLiteral(REDI_CMAKE_VENDOR_ID ":" REDI_CMAKE_PRODUCT_ID);
+const char *const controller = "/dev/hidraw1";
+
+// Devices as "path vvvv:pppp", then any of "refuses" (cannot be opened),
+// "release=hhhh", "serial=TEXT" (else "SN-" and the path) and "no-serial".
+void useDevices(const QStringList &rows)
 {
-    std::vector<fake::Device> out;
+    std::vector<fake::Device> devices;
     for (const QString &row : rows) {
         const QStringList words = row.split(' ');
         fake::Device d;
         d.path = words.at(0).toStdString();
-        d.vendorId = words.at(1).left(4).toUShort(nullptr, 16);
-        d.productId = words.at(1).mid(5).toUShort(nullptr, 16);
+        d.ids = words.at(1).toStdString();
         d.openable = !words.contains("refuses");
-        d.serial = L"SN-" + words.at(0).toStdWString();
-        out.push_back(d);
+        d.hasSerial = !words.contains("no-serial");
+        d.releaseNumber = words.filter("release=").value(0).mid(8).toUShort(nullptr, 16);
+        const QString serial = words.filter(QRegularExpression("^serial=")).value(0).mid(7);
+        d.serial = (serial.isEmpty() ? "SN-" + words.at(0) : serial).toStdWString();
+        devices.push_back(d);
     }
-    return out;
+    fake::reset(devices);
 }
 
-QStringList summary()
+QByteArray bytes(const void *data, size_t size)
 {
-    QStringList out;
-    for (const std::string &line : fake::callSummary())
-        out << QString::fromStdString(line);
-    return out;
+    return QByteArray(static_cast<const char *>(data), int(size));
 }
 
-QByteArray bytes(std::initializer_list<int> values, int size)
+// The record's three fields as "name release-bytes-in-hex serial"; a text
+// field ends at its NUL, or with the field when there is none.
+QByteArray shown(const RediDeviceRecord &r)
 {
-    QByteArray out(size, '\0');
-    int i = 0;
-    for (int v : values)
-        out[i++] = static_cast<char>(v);
-    return out;
+    const auto text = [](const char *field, size_t size) { return QByteArray(field, int(qstrnlen(field, size))); };
+    return text(r.deviceName, sizeof r.deviceName) + " " + bytes(r.releaseNumber, 2).toHex() + " "
+        + text(r.serialNumber, sizeof r.serialNumber);
 }
-
-QByteArray fromWrite(const fake::Call &c)
-{
-    return QByteArray(reinterpret_cast<const char *>(c.data.data()), int(c.data.size()));
-}
-
-const char *const kController = "/dev/hidraw1";
 
 } // namespace
 
-Q_DECLARE_METATYPE(Op)
+Q_DECLARE_METATYPE(Io)
 
 class TestRedi : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
+    void init() { cleanup(); }
+    void cleanup()
     {
         redi::closeAllDevices();
         fake::reset();
         qunsetenv("REDI_DEVICE");
     }
 
-    void cleanup()
-    {
-        redi::closeAllDevices();
-        qunsetenv("REDI_DEVICE");
-    }
-
-    void deviceIdsReadByCMake()
-    {
-        QCOMPARE(QString::asprintf("%04x", REDI_VENDOR_ID), QStringLiteral(REDI_CMAKE_VENDOR_ID));
-        QCOMPARE(QString::asprintf("%04x", REDI_PRODUCT_ID), QStringLiteral(REDI_CMAKE_PRODUCT_ID));
-    }
-
     void findSensor_data()
     {
         QTest::addColumn<QStringList>("devices");
-        QTest::addColumn<int>("selector");
-        QTest::addColumn<QString>("env"); // REDI_DEVICE; null: unset
-        QTest::addColumn<QString>("found"); // empty: nothing found
+        QTest::addColumn<QString>("env");         // REDI_DEVICE; null: unset
+        QTest::addColumn<QByteArray>("record");   // as shown(); empty: nothing found
         QTest::addColumn<QStringList>("calls");
+        const auto row = [](const char *tag, QStringList devices, const QString &env, const QByteArray &record,
+                            QStringList calls) {
+            QTest::newRow(tag) << devices << env << record << QStringList{"hid_init"} + calls;
+        };
+        const QString mouse = "/dev/hidraw0 046d:c52b", board = "/dev/hidraw1 " + ids;
+        const QString enumBoard = "hid_enumerate " + ids, enumAll = "hid_enumerate 0000:0000";
+        const QString open0 = "hid_open_path /dev/hidraw0", open1 = "hid_open_path /dev/hidraw1";
+        const QByteArray found0 = "/dev/hidraw0 0000 SN-/dev/hidraw0", found1 = "/dev/hidraw1 0000 SN-/dev/hidraw1";
+        const QString unset;
 
-        const QString mouse = "/dev/hidraw0 046d:c52b";
-        const QString controller = "/dev/hidraw1 1209:4b58";
-        const QString init = "hid_init";
-        const QString enumController = "hid_enumerate 1209:4b58";
-        const QString enumAll = "hid_enumerate 0000:0000";
+        row("controller among other devices", {mouse, board}, unset, found1, {enumBoard, open1});
+        row("first match refuses to open", {board + " refuses", "/dev/hidraw2 " + ids}, unset,
+            "/dev/hidraw2 0000 SN-/dev/hidraw2", {enumBoard, open1, "hid_open_path /dev/hidraw2"});
+        row("no controller", {mouse}, unset, "", {enumBoard});
+        row("only match refuses to open", {mouse, board + " refuses"}, unset, "", {enumBoard, open1});
+        row("REDI_DEVICE with IDs", {"/dev/hidraw0 16c0:05df", board}, "16C0:05dF", found0,
+            {"hid_enumerate 16c0:05df", open0});
+        row("REDI_DEVICE with a path", {mouse, board}, "/dev/hidraw0", found0, {enumAll, open0});
+        row("REDI_DEVICE with an absent path", {mouse, board}, "/dev/hidraw7", "", {enumAll});
+        row("REDI_DEVICE with a path that refuses", {mouse, board + " refuses"}, "/dev/hidraw1", "", {enumAll, open1});
+        row("REDI_DEVICE with malformed IDs is a path", {board}, "1209:4b5", "", {enumAll});
+        row("REDI_DEVICE with a fifth hex digit is a path", {board}, "1209:4b580", "", {enumAll});
+        row("empty REDI_DEVICE is unset", {board}, "", found1, {enumBoard, open1});
 
-        QTest::newRow("controller among other devices")
-            << QStringList{mouse, controller} << 19 << QString() << "/dev/hidraw1"
-            << QStringList{init, enumController, "hid_open_path /dev/hidraw1"};
-        QTest::newRow("first match refuses to open")
-            << QStringList{"/dev/hidraw1 1209:4b58 refuses", "/dev/hidraw2 1209:4b58"} << 19
-            << QString() << "/dev/hidraw2"
-            << QStringList{init, enumController, "hid_open_path /dev/hidraw1",
-                           "hid_open_path /dev/hidraw2"};
-        QTest::newRow("no controller")
-            << QStringList{mouse} << 19 << QString() << QString()
-            << QStringList{init, enumController};
-        QTest::newRow("only match refuses to open")
-            << QStringList{mouse, "/dev/hidraw1 1209:4b58 refuses"} << 19 << QString() << QString()
-            << QStringList{init, enumController, "hid_open_path /dev/hidraw1"};
-        QTest::newRow("another selector")
-            << QStringList{controller} << 18 << QString() << QString() << QStringList{};
-        QTest::newRow("REDI_DEVICE with IDs")
-            << QStringList{"/dev/hidraw0 16c0:05df", controller} << 19 << "16C0:05dF"
-            << "/dev/hidraw0"
-            << QStringList{init, "hid_enumerate 16c0:05df", "hid_open_path /dev/hidraw0"};
-        QTest::newRow("REDI_DEVICE with a path")
-            << QStringList{mouse, controller} << 19 << "/dev/hidraw0" << "/dev/hidraw0"
-            << QStringList{init, enumAll, "hid_open_path /dev/hidraw0"};
-        QTest::newRow("REDI_DEVICE with an absent path")
-            << QStringList{mouse, controller} << 19 << "/dev/hidraw7" << QString()
-            << QStringList{init, enumAll};
-        QTest::newRow("REDI_DEVICE with a path that refuses to open")
-            << QStringList{mouse, "/dev/hidraw1 1209:4b58 refuses"} << 19 << "/dev/hidraw1"
-            << QString() << QStringList{init, enumAll, "hid_open_path /dev/hidraw1"};
-        QTest::newRow("REDI_DEVICE with malformed IDs is a path")
-            << QStringList{controller} << 19 << "1209:4b5" << QString()
-            << QStringList{init, enumAll};
-        QTest::newRow("REDI_DEVICE with a fifth hex digit is a path")
-            << QStringList{controller} << 19 << "1209:4b580" << QString()
-            << QStringList{init, enumAll};
-        QTest::newRow("empty REDI_DEVICE is unset")
-            << QStringList{controller} << 19 << "" << "/dev/hidraw1"
-            << QStringList{init, enumController, "hid_open_path /dev/hidraw1"};
+        row("release 1.23", {board + " release=0123 serial=VNK-000123"}, unset, "/dev/hidraw1 2301 VNK-000123",
+            {enumBoard, open1});
+        row("Latin-1 serial", {board + " release=1000 serial=Caf\u00e9\u00ff"}, unset,
+            "/dev/hidraw1 0010 Caf\xe9\xff", {enumBoard, open1});
+        row("euro sign has no Latin-1 form", {board + " serial=A\u20acB"}, unset, "/dev/hidraw1 0000 A?B",
+            {enumBoard, open1});
+        row("no serial", {board + " no-serial"}, unset, "/dev/hidraw1 0000 ", {enumBoard, open1});
+        const int serialRoom = int(sizeof(RediDeviceRecord::serialNumber)) - 1;
+        row("serial longer than the record", {board + " serial=" + QString(3000, 'S')}, unset,
+            "/dev/hidraw1 0000 " + QByteArray(serialRoom, 'S'), {enumBoard, open1});
+        const QString longPath = "/dev/" + QString(300, 'p');
+        row("path longer than the record", {longPath + " " + ids + " serial=S1"}, unset,
+            longPath.left(259).toLatin1() + " 0000 S1", {enumBoard, "hid_open_path " + longPath});
     }
 
     void findSensor()
     {
         QFETCH(QStringList, devices);
-        QFETCH(int, selector);
         QFETCH(QString, env);
-        QFETCH(QString, found);
+        QFETCH(QByteArray, record);
         QFETCH(QStringList, calls);
 
-        fake::reset(::devices(devices));
+        useDevices(devices);
         if (!env.isNull())
             qputenv("REDI_DEVICE", env.toUtf8());
-        RediDeviceRecord record;
-        std::memset(&record, 0xA5, sizeof record);
+        RediDeviceRecord found;
+        std::memset(&found, 0xA5, sizeof found);
 
-        const int result = Usk_FindSensor_a(selector, 0, 0, 0, 0, 0, 0, &record);
-
-        QCOMPARE(summary(), calls);
-        QCOMPARE(fake::liveEnumerations(), 0);
-        if (found.isEmpty()) {
-            QCOMPARE(result, 0);
-            const QByteArray untouched(sizeof record, char(0xA5));
-            QCOMPARE(QByteArray(reinterpret_cast<const char *>(&record), sizeof record), untouched);
-            QCOMPARE(fake::openHandles(), 0);
-        } else {
-            QCOMPARE(result, 1);
-            QCOMPARE(QString(record.deviceName), found);
-            QCOMPARE(QString(record.serialNumber), "SN-" + found);
-            QCOMPARE(fake::openHandles(), 1);
+        QCOMPARE(find(&found), record.isEmpty() ? 0 : 1);
+        QCOMPARE(fake::log(), calls);
+        QCOMPARE(fake::openHandles(), record.isEmpty() ? 0 : 1);
+        if (record.isEmpty()) {
+            QCOMPARE(bytes(&found, sizeof found), QByteArray(sizeof found, char(0xA5)));
+            return;
         }
+        QCOMPARE(shown(found), record);
+
+        // Another find fills the record afresh and keeps the open handle.
+        for (const QString &device : devices)
+            fake::device(device.section(' ', 0, 0).toStdString()).releaseNumber = 0x0205;
+        QCOMPARE(find(&found), 1);
+        const QList<QByteArray> fields = shown(found).split(' ');
+        QCOMPARE(fields.at(1), "0502");
+        QCOMPARE(fake::log().filter("hid_open_path " + QString::fromLatin1(fields.at(0))).size(), 1);
+        QCOMPARE(fake::openHandles(), 1);
+        QCOMPARE(find(&found, 18), 0); // only 19 selects the board controller
     }
 
-    void record_data()
+    // Bad arguments are refused before hidapi is asked. A call passes the
+    // caller's buffer (bytes 0, 1, 2, ... and a guard behind its 33 bytes) and
+    // gets the reply (00 41 42 ..., `replySize` bytes) into it. One open
+    // serves every call; a failed call closes the handle and the next one
+    // opens the device again.
+    void reportCalls_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("release");
-        QTest::addColumn<bool>("hasSerial");
-        QTest::addColumn<QString>("serial");
-        QTest::addColumn<QByteArray>("expectedName");
-        QTest::addColumn<QByteArray>("expectedRelease");
-        QTest::addColumn<QByteArray>("expectedSerial");
-
-        const QString path = kController;
-        QTest::newRow("ASCII serial, release 1.23")
-            << path << 0x0123 << true << "VNK-000123" << QByteArray(kController)
-            << QByteArray("\x23\x01", 2) << QByteArray("VNK-000123");
-        QTest::newRow("Latin-1 serial")
-            << path << 0x1000 << true << QString::fromUtf8("Caf\u00e9 \u00d8\u00ff")
-            << QByteArray(kController) << QByteArray("\x00\x10", 2)
-            << QByteArray("Caf\xe9 \xd8\xff");
-        QTest::newRow("euro sign has no Latin-1 form")
-            << path << 0x0200 << true << QString::fromUtf8("A\u20acB") << QByteArray(kController)
-            << QByteArray("\x00\x02", 2) << QByteArray("A?B");
-        QTest::newRow("character outside the BMP")
-            << path << 0x0200 << true << QString::fromUtf8("x\U0001F600y")
-            << QByteArray(kController) << QByteArray("\x00\x02", 2) << QByteArray("x?y");
-        QTest::newRow("no serial")
-            << path << 0x0001 << false << QString() << QByteArray(kController)
-            << QByteArray("\x01\x00", 2) << QByteArray("");
-        QTest::newRow("serial longer than the record")
-            << path << 0x0100 << true << QString(3000, 'S') << QByteArray(kController)
-            << QByteArray("\x00\x01", 2)
-            << QByteArray(int(sizeof(RediDeviceRecord::serialNumber)) - 1, 'S');
-        const QString longPath = "/dev/" + QString(300, 'p');
-        QTest::newRow("path longer than the record")
-            << longPath << 0x0100 << true << "S1" << longPath.left(259).toLatin1()
-            << QByteArray("\x00\x01", 2) << QByteArray("S1");
-    }
-
-    void record()
-    {
-        QFETCH(QString, path);
-        QFETCH(int, release);
-        QFETCH(bool, hasSerial);
-        QFETCH(QString, serial);
-        QFETCH(QByteArray, expectedName);
-        QFETCH(QByteArray, expectedRelease);
-        QFETCH(QByteArray, expectedSerial);
-
-        fake::Device d;
-        d.path = path.toStdString();
-        d.vendorId = REDI_VENDOR_ID;
-        d.productId = REDI_PRODUCT_ID;
-        d.releaseNumber = static_cast<unsigned short>(release);
-        d.hasSerial = hasSerial;
-        d.serial = serial.toStdWString();
-        fake::reset({d});
-        RediDeviceRecord record;
-        std::memset(&record, 0xA5, sizeof record);
-
-        QCOMPARE(Usk_FindSensor_a(19, 0, 0, 0, 0, 0, 0, &record), 1);
-
-        QVERIFY(memchr(record.deviceName, '\0', sizeof record.deviceName));
-        QCOMPARE(QByteArray(record.deviceName), expectedName);
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(record.releaseNumber), 2),
-                 expectedRelease);
-        QVERIFY(memchr(record.serialNumber, '\0', sizeof record.serialNumber));
-        QCOMPARE(QByteArray(record.serialNumber), expectedSerial);
-    }
-
-    void exchange_data()
-    {
-        QTest::addColumn<Op>("op");
+        QTest::addColumn<Io>("io");
         QTest::addColumn<int>("arg");
-        QTest::addColumn<QByteArray>("request"); // the caller's buffer before the call
-        QTest::addColumn<QByteArray>("reply");   // what the device answers to a read
-        QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<QByteArray>("sent");    // the bytes of the write, if any
-        QTest::addColumn<QByteArray>("result");  // the caller's buffer after the call
-
-        const QString sendFeature = QString("hid_send_feature_report %1 33").arg(kController);
-        const QString getFeature = QString("hid_get_feature_report %1 33").arg(kController);
-        const QString getInput = QString("hid_get_input_report %1 %2").arg(kController);
-        const QByteArray setRate = bytes({0, 0, 0, 2, 1, 0, 100}, 33);
-        const QByteArray getRate = bytes({0, 1, 0, 2, 1}, 33);
-        QByteArray full(33, '\0');
-        for (int i = 1; i < 33; ++i)
-            full[i] = char(0x40 + i);
-        const QByteArray zeros(33, '\0');
-
-        QTest::newRow("feature set") << Feature << 0 << setRate << QByteArray()
-                                     << QStringList{sendFeature} << setRate << setRate;
-        QTest::newRow("feature get") << Feature << 1 << getRate << full
-                                     << QStringList{sendFeature, getFeature} << getRate << full;
-        QTest::newRow("feature get, short reply")
-            << Feature << 1 << getRate << bytes({0, 100, 0}, 3)
-            << QStringList{sendFeature, getFeature} << getRate << bytes({0, 100, 0}, 33);
-        QTest::newRow("input report") << Input << 33 << zeros << full
-                                      << QStringList{getInput.arg(33)} << QByteArray() << full;
-        QTest::newRow("input report, short reply")
-            << Input << 33 << zeros << full.left(11) << QStringList{getInput.arg(33)}
-            << QByteArray() << full.left(11) + QByteArray(22, '\0');
-        QTest::newRow("input report into 8 bytes")
-            << Input << 8 << zeros << full << QStringList{getInput.arg(8)} << QByteArray()
-            << full.left(8) + QByteArray(25, '\0');
-        const QByteArray levels = bytes({0, 0xA5}, 33);
-        QTest::newRow("output report")
-            << Output << 13 << levels << QByteArray()
-            << QStringList{QString("hid_write %1 13").arg(kController)} << levels.left(13)
-            << levels;
-    }
-
-    void exchange()
-    {
-        QFETCH(Op, op);
-        QFETCH(int, arg);
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, reply);
-        QFETCH(QStringList, calls);
-        QFETCH(QByteArray, sent);
-        QFETCH(QByteArray, result);
-
-        fake::Device d = devices({QString(kController) + " 1209:4b58"}).front();
-        d.featureReply = d.inputReport = std::vector<unsigned char>(reply.begin(), reply.end());
-        fake::reset({d});
-        RediDeviceRecord record;
-        QCOMPARE(Usk_FindSensor_a(19, 0, 0, 0, 0, 0, 0, &record), 1);
-        fake::clearCalls();
-        // 33 bytes of report and a guard after them that must survive
-        unsigned char buffer[40];
-        std::memset(buffer, 0x77, sizeof buffer);
-        std::memcpy(buffer, request.constData(), size_t(request.size()));
-
-        QCOMPARE(call(op, record.deviceName, buffer, arg), 1);
-
-        QCOMPARE(summary(), calls);
-        for (const fake::Call &c : fake::calls()) {
-            if (c.function.rfind("hid_get_", 0) == 0) // a read starts from report ID 0
-                QCOMPARE(QByteArray(reinterpret_cast<const char *>(c.data.data()), 1),
-                         QByteArray(1, '\0'));
-        }
-        if (!sent.isEmpty())
-            QCOMPARE(fromWrite(fake::calls().front()), sent);
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(buffer), 33), result);
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(buffer) + 33, 7), QByteArray(7, 0x77));
-    }
-
-    void badArguments_data()
-    {
-        QTest::addColumn<Op>("op");
-        QTest::addColumn<QByteArray>("name"); // null QByteArray: null pointer
-        QTest::addColumn<bool>("nullReport");
-        QTest::addColumn<int>("arg");
-
-        const QByteArray name = kController;
-        QTest::newRow("feature, null name") << Feature << QByteArray() << false << 0;
-        QTest::newRow("feature, empty name") << Feature << QByteArray("") << false << 0;
-        QTest::newRow("feature, null report") << Feature << name << true << 1;
-        QTest::newRow("feature, get 2") << Feature << name << false << 2;
-        QTest::newRow("input, null name") << Input << QByteArray() << false << 33;
-        QTest::newRow("input, null report") << Input << name << true << 33;
-        QTest::newRow("input, length 0") << Input << name << false << 0;
-        QTest::newRow("input, length 34") << Input << name << false << 34;
-        QTest::newRow("input, negative length") << Input << name << false << -1;
-        QTest::newRow("output, null name") << Output << QByteArray() << false << 13;
-        QTest::newRow("output, null report") << Output << name << true << 13;
-        QTest::newRow("output, length 0") << Output << name << false << 0;
-        QTest::newRow("output, length 34") << Output << name << false << 34;
-    }
-
-    void badArguments()
-    {
-        QFETCH(Op, op);
-        QFETCH(QByteArray, name);
-        QFETCH(bool, nullReport);
-        QFETCH(int, arg);
-
-        fake::reset(devices({QString(kController) + " 1209:4b58"}));
-        unsigned char buffer[64] = {};
-
-        QCOMPARE(call(op, name.isNull() ? nullptr : name.constData(),
-                      nullReport ? nullptr : buffer, arg),
-                 0);
-        QCOMPARE(summary(), QStringList{});
-        QCOMPARE(Usk_FindSensor_a(19, 0, 0, 0, 0, 0, 0, nullptr), 0);
-    }
-
-    // One open serves every call; a failed call closes the handle and the
-    // next one opens the device again.
-    void handles_data()
-    {
-        QTest::addColumn<Op>("op");
-        QTest::addColumn<int>("arg");
+        QTest::addColumn<int>("badArg");
+        QTest::addColumn<int>("replySize");
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<int>("replaced"); // bytes of the buffer that the reply replaces
         QTest::addColumn<QString>("failing"); // the hidapi function made to fail once
 
-        QTest::newRow("feature set") << Feature << 0 << "hid_send_feature_report";
-        QTest::newRow("feature get, request") << Feature << 1 << "hid_send_feature_report";
-        QTest::newRow("feature get, reply") << Feature << 1 << "hid_get_feature_report";
-        QTest::newRow("input report") << Input << 33 << "hid_get_input_report";
-        QTest::newRow("output report") << Output << 13 << "hid_write";
+        const QString send = "hid_send_feature_report", get = "hid_get_feature_report", in = "hid_get_input_report";
+        const auto on = [](const QString &function, int length) {
+            return function + " /dev/hidraw1 " + QString::number(length);
+        };
+        const QString sendGet = on(send, 33) + "," + on(get, 33);
+        QTest::newRow("feature set") << feature << 0 << 2 << 33 << on(send, 33) << 0 << send;
+        QTest::newRow("feature get") << feature << 1 << -1 << 33 << sendGet << 33 << send;
+        QTest::newRow("feature get, short reply") << feature << 1 << 2 << 3 << sendGet << 33 << get;
+        QTest::newRow("input report") << input << 33 << 0 << 33 << on(in, 33) << 33 << in;
+        QTest::newRow("input report into 8 bytes") << input << 8 << 34 << 33 << on(in, 8) << 8 << in;
+        QTest::newRow("output report") << output << 13 << 34 << 0 << on("hid_write", 13) << 0 << "hid_write";
     }
 
-    void handles()
+    void reportCalls()
     {
-        QFETCH(Op, op);
+        QFETCH(Io, io);
         QFETCH(int, arg);
+        QFETCH(int, badArg);
+        QFETCH(int, replySize);
+        QFETCH(QString, calls);
+        QFETCH(int, replaced);
         QFETCH(QString, failing);
 
-        fake::reset(devices({QString(kController) + " 1209:4b58"}));
-        RediDeviceRecord record;
-        unsigned char buffer[33] = {};
-        QCOMPARE(Usk_FindSensor_a(19, 0, 0, 0, 0, 0, 0, &record), 1);
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(call(op, record.deviceName, buffer, arg), 1);
-        QCOMPARE(fake::count("hid_open_path"), 1);
+        useDevices({QString(controller) + " " + ids});
+        unsigned char buffer[40] = {};
+        QCOMPARE(io(controller, buffer, badArg), 0);
+        QCOMPARE(io(nullptr, buffer, arg), 0);
+        QCOMPARE(io("", buffer, arg), 0);
+        QCOMPARE(io(controller, nullptr, arg), 0);
+        QCOMPARE(find(nullptr), 0);
+        QCOMPARE(fake::log(), QStringList{});
 
-        fake::device(kController).failing = {failing.toStdString()};
-        QCOMPARE(call(op, record.deviceName, buffer, arg), 0);
-        QCOMPARE(fake::count("hid_close"), 1);
+        QByteArray request(40, 0x77), reply(replySize, 0);
+        for (int i = 0; i < 33; ++i)
+            request[i] = char(i);
+        for (int i = 1; i < replySize; ++i)
+            reply[i] = char(0x40 + i);
+        fake::device(controller).reply.assign(reply.begin(), reply.end());
+        std::memcpy(buffer, request.constData(), sizeof buffer);
+        QCOMPARE(io(controller, buffer, arg), 1);
+        QCOMPARE(fake::log().join(','), "hid_init,hid_open_path /dev/hidraw1," + calls);
+        // A write passes the caller's bytes from byte 0, as many as the log says.
+        const QByteArray sent = bytes(fake::lastWrite().data(), fake::lastWrite().size());
+        QCOMPARE(sent, request.left(sent.size()));
+        // A short reply leaves zeros, never what hidapi left behind it.
+        const QByteArray result = reply.leftJustified(replaced, 0, true) + request.mid(replaced);
+        QCOMPARE(bytes(buffer, sizeof buffer).toHex(), result.toHex());
+
+        QCOMPARE(io(controller, buffer, arg), 1);
+        fake::device(controller).failing = failing.toStdString();
+        QCOMPARE(io(controller, buffer, arg), 0);
         QCOMPARE(fake::openHandles(), 0);
-
-        fake::device(kController).failing.clear();
-        QCOMPARE(call(op, record.deviceName, buffer, arg), 1);
-        QCOMPARE(call(op, record.deviceName, buffer, arg), 1);
-        QCOMPARE(fake::count("hid_open_path"), 2);
+        fake::device(controller).failing.clear();
+        QCOMPARE(io(controller, buffer, arg), 1);
+        QCOMPARE(io(controller, buffer, arg), 1);
+        QCOMPARE(fake::log().filter(QRegularExpression("^hid_(init|open_path|close)")).join(','),
+                 "hid_init,hid_open_path /dev/hidraw1,hid_close /dev/hidraw1,hid_open_path /dev/hidraw1");
         QCOMPARE(fake::openHandles(), 1);
-        QCOMPARE(fake::count("hid_init"), 1);
-    }
-
-    void findAgainRefreshesRecordOnKeptHandle()
-    {
-        fake::reset(devices({QString(kController) + " 1209:4b58"}));
-        RediDeviceRecord record;
-        QCOMPARE(Usk_FindSensor_a(19, 0, 0, 0, 0, 0, 0, &record), 1);
-        fake::device(kController).serial = L"NEW-SERIAL";
-        fake::device(kController).releaseNumber = 0x0205;
-
-        QCOMPARE(Usk_FindSensor_a(19, 0, 0, 0, 0, 0, 0, &record), 1);
-
-        QCOMPARE(QByteArray(record.serialNumber), QByteArray("NEW-SERIAL"));
-        QCOMPARE(record.releaseNumber[0], 0x05);
-        QCOMPARE(record.releaseNumber[1], 0x02);
-        QCOMPARE(fake::count("hid_enumerate"), 2);
-        QCOMPARE(fake::count("hid_open_path"), 1);
     }
 
     // A name the library has not found yet is opened on first use, one
     // handle per path; a device that refuses is tried again next time.
     void openOnDemand()
     {
-        fake::reset(devices({"/dev/hidraw1 1209:4b58", "/dev/hidraw2 1209:4b58",
-                             "/dev/hidraw3 1209:4b58 refuses"}));
+        useDevices({"/dev/hidraw1 " + ids, "/dev/hidraw2 " + ids, "/dev/hidraw3 " + ids + " refuses"});
         unsigned char buffer[33] = {};
-
-        QCOMPARE(Usk_Feature_a("/dev/hidraw1", buffer, 0), 1);
-        QCOMPARE(Usk_Feature_a("/dev/hidraw2", buffer, 0), 1);
-        QCOMPARE(Usk_Feature_a("/dev/hidraw1", buffer, 0), 1);
-        QCOMPARE(Usk_Feature_a("/dev/hidraw3", buffer, 0), 0);
-        QCOMPARE(Usk_Feature_a("/dev/hidraw3", buffer, 0), 0);
-        QCOMPARE(Usk_Feature_a("/dev/hidraw9", buffer, 0), 0);
-
-        QCOMPARE(summary(), (QStringList{"hid_init",
-                                         "hid_open_path /dev/hidraw1",
-                                         "hid_send_feature_report /dev/hidraw1 33",
-                                         "hid_open_path /dev/hidraw2",
-                                         "hid_send_feature_report /dev/hidraw2 33",
-                                         "hid_send_feature_report /dev/hidraw1 33",
-                                         "hid_open_path /dev/hidraw3",
-                                         "hid_open_path /dev/hidraw3",
-                                         "hid_open_path /dev/hidraw9"}));
+        for (const char *path : {"/dev/hidraw1", "/dev/hidraw2", "/dev/hidraw1", "/dev/hidraw3", "/dev/hidraw3"})
+            QCOMPARE(Usk_Feature_a(path, buffer, 0), QByteArray(path).endsWith('3') ? 0 : 1);
+        QCOMPARE(fake::log().join(',').remove("hid_").remove(" /dev/hidraw"),
+                 "init,open_path1,send_feature_report1 33,open_path2,send_feature_report2 33,"
+                 "send_feature_report1 33,open_path3,open_path3");
         QCOMPARE(fake::openHandles(), 2);
     }
 };

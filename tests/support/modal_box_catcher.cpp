@@ -32,23 +32,11 @@ void ModalBoxCatcher::poll()
     m_boxes.append(caught);
 
     switch (m_answer) {
-    case Answer::Accept:
-        box->accept();
-        break;
-    case Answer::Reject:
-        box->reject();
-        break;
-    case Answer::Yes:
-        box->button(QMessageBox::Yes)->click();
-        break;
-    case Answer::No:
-        box->button(QMessageBox::No)->click();
-        break;
-    case Answer::Escape:
-        QTest::keyClick(box, Qt::Key_Escape);
-        break;
-    case Answer::Return:
-        QTest::keyClick(box, Qt::Key_Return);
-        break;
+    case Answer::Accept: box->accept(); break;
+    case Answer::Reject: box->reject(); break;
+    case Answer::Yes: box->button(QMessageBox::Yes)->click(); break;
+    case Answer::No: box->button(QMessageBox::No)->click(); break;
+    case Answer::Escape: QTest::keyClick(box, Qt::Key_Escape); break;
+    case Answer::Return: QTest::keyClick(box, Qt::Key_Return); break;
     }
 }

@@ -1,9 +1,8 @@
 // A registry store of its own for one test: while a TempStore lives,
-// VNKESTRIX_REGISTRY names a file in a fresh temporary directory. The raw SQL
-// helpers look at that file as another process would.
+// VNKESTRIX_REGISTRY names a file in a fresh temporary directory. query()
+// looks at that file as another process would.
 #pragma once
 
-#include <QByteArray>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtGlobal>
@@ -20,37 +19,31 @@ class TempStore {
   // its parent is a regular file.
   void makeUnusable() {
     const QString blocker = dir_.filePath(QStringLiteral("not-a-directory"));
-    QFile file(blocker);
-    if (file.open(QIODevice::WriteOnly)) file.close();
+    QFile(blocker).open(QIODevice::WriteOnly);
     use(blocker + QStringLiteral("/registry.sqlite3"));
   }
 
   bool isValid() const { return dir_.isValid(); }
-  QString path() const { return path_; }
-  QString dirPath() const { return dir_.path(); }
 
   // Runs `sql` on the file with a connection of its own; returns the first
   // column of the first row as text ("" when there is none), or "error: ..."
   // when SQLite refuses.
   std::string query(const char *sql) const {
     sqlite3 *db = nullptr;
+    sqlite3_stmt *stmt = nullptr;
     std::string result;
     int rc = sqlite3_open_v2(path_.toLocal8Bit().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     if (rc == SQLITE_OK) {
       sqlite3_busy_timeout(db, 5000);
-      sqlite3_stmt *stmt = nullptr;
       rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-      while (rc == SQLITE_OK || rc == SQLITE_ROW) {
-        rc = sqlite3_step(stmt);
-        if (rc == SQLITE_ROW && result.empty()) {
-          const unsigned char *text = sqlite3_column_text(stmt, 0);
-          result = text ? reinterpret_cast<const char *>(text) : "";
-        }
-      }
-      sqlite3_finalize(stmt);
-      if (rc == SQLITE_DONE) rc = SQLITE_OK;
     }
-    if (rc != SQLITE_OK) result = std::string("error: ") + sqlite3_errmsg(db);
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+      rc = sqlite3_step(stmt);
+      const unsigned char *text = rc == SQLITE_ROW ? sqlite3_column_text(stmt, 0) : nullptr;
+      if (text && result.empty()) result = reinterpret_cast<const char *>(text);
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE) result = std::string("error: ") + sqlite3_errmsg(db);
     sqlite3_close(db);
     return result;
   }
