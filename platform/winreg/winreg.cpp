@@ -211,6 +211,15 @@ class Store {
     return ERROR_SUCCESS;
   }
 
+  // The key a value call works on: the handle must grant `right`, and the
+  // store is opened for reading or writing as the call needs.
+  LONG valueKey(HKEY handle, REGSAM right, bool write, OpenKey &key) {
+    LONG rc = resolve(handle, key);
+    if (rc == ERROR_SUCCESS && !(key.access & right)) rc = ERROR_ACCESS_DENIED;
+    if (rc == ERROR_SUCCESS) rc = connect(write);
+    return rc;
+  }
+
   bool removeHandle(HKEY handle) {
     return handles_.erase(reinterpret_cast<std::uintptr_t>(handle)) == 1;
   }
@@ -405,9 +414,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
   Store &s = store();
   std::lock_guard<std::mutex> lock(s.mutex);
   OpenKey key;
-  LONG rc = s.resolve(hKey, key);
-  if (rc == ERROR_SUCCESS && !(key.access & KEY_QUERY_VALUE)) rc = ERROR_ACCESS_DENIED;
-  if (rc == ERROR_SUCCESS) rc = s.connect(false);
+  const LONG rc = s.valueKey(hKey, KEY_QUERY_VALUE, false, key);
   if (rc != ERROR_SUCCESS) return rc;
   if (!s.hasTables()) return ERROR_FILE_NOT_FOUND;
 
@@ -440,9 +447,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
   Store &s = store();
   std::lock_guard<std::mutex> lock(s.mutex);
   OpenKey key;
-  LONG rc = s.resolve(hKey, key);
-  if (rc == ERROR_SUCCESS && !(key.access & KEY_SET_VALUE)) rc = ERROR_ACCESS_DENIED;
-  if (rc == ERROR_SUCCESS) rc = s.connect(true);
+  LONG rc = s.valueKey(hKey, KEY_SET_VALUE, true, key);
   if (rc != ERROR_SUCCESS) return rc;
 
   // One statement in autocommit mode: one transaction, one synchronous commit.
