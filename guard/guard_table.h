@@ -12,27 +12,27 @@ inline constexpr const char *guardKeyPath = "SOFTWARE\\Vantrel\\Brivane";
 inline constexpr std::size_t guardLineCount = 10;
 
 // Level numbers: 0 "is 0", 1 "is 1".
-inline constexpr std::array<const char *, guardLineCount> guardValueNames = {
-    "GPIO0 Value", "GPIO1 Value", "GPIO2 Value", "GPIO3 Value",  "GPIO4 Value",
-    "GPIO5 Value", "GPIO6 Value", "GPIO7 Value", "BATLOW Value", "PWRBTN Value"};
+inline constexpr std::array<const char *, guardLineCount> guardValueNames
+    = {"GPIO0 Value", "GPIO1 Value", "GPIO2 Value", "GPIO3 Value",  "GPIO4 Value",
+       "GPIO5 Value", "GPIO6 Value", "GPIO7 Value", "BATLOW Value", "PWRBTN Value"};
 
 // Action numbers: 0 "Do Nothing", 1 "Standby", 2 "Shutdown".
-inline constexpr std::array<const char *, guardLineCount> guardActionNames = {
-    "GPIO0 Action", "GPIO1 Action", "GPIO2 Action", "GPIO3 Action",  "GPIO4 Action",
-    "GPIO5 Action", "GPIO6 Action", "GPIO7 Action", "BATLOW Action", "PWRBTN Action"};
+inline constexpr std::array<const char *, guardLineCount> guardActionNames
+    = {"GPIO0 Action", "GPIO1 Action", "GPIO2 Action", "GPIO3 Action",  "GPIO4 Action",
+       "GPIO5 Action", "GPIO6 Action", "GPIO7 Action", "BATLOW Action", "PWRBTN Action"};
 
 // The numbers of the table, index i belonging to guardValueNames[i] and
 // guardActionNames[i]. Any 32-bit number is kept as it is; nothing checks
 // ranges.
 struct GuardTable {
-  std::array<std::uint32_t, guardLineCount> levels{};
-  std::array<std::uint32_t, guardLineCount> actions{};
+    std::array<std::uint32_t, guardLineCount> levels{};
+    std::array<std::uint32_t, guardLineCount> actions{};
 };
 
 enum class GuardResult {
-  Ok,
-  KeyNotOpened,  // the key could be neither opened nor created with full access
-  WriteFailed,   // saving only: at least one of the 20 writes failed
+    Ok,
+    KeyNotOpened, // the key could be neither opened nor created with full access
+    WriteFailed, // saving only: at least one of the 20 writes failed
 };
 
 // Opens the key (creating it when missing) and reads the 20 values. A value

@@ -4,68 +4,83 @@
 
 namespace {
 
-bool isPredefinedRoot(HKEY handle) {
-  return handle == HKEY_CLASSES_ROOT || handle == HKEY_CURRENT_USER ||
-         handle == HKEY_LOCAL_MACHINE || handle == HKEY_USERS;
+bool isPredefinedRoot(HKEY handle)
+{
+    return handle == HKEY_CLASSES_ROOT || handle == HKEY_CURRENT_USER
+        || handle == HKEY_LOCAL_MACHINE || handle == HKEY_USERS;
 }
 
-}  // namespace
+} // namespace
 
 RegistryKey::RegistryKey(RegistryKey &&other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)) {}
-
-RegistryKey &RegistryKey::operator=(RegistryKey &&other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, nullptr);
-  }
-  return *this;
+    : handle_(std::exchange(other.handle_, nullptr))
+{
 }
 
-RegistryKey::~RegistryKey() { close(); }
+RegistryKey &RegistryKey::operator=(RegistryKey &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+}
 
-void RegistryKey::close() noexcept {
-  if (handle_ && !isPredefinedRoot(handle_)) RegCloseKey(handle_);
-  handle_ = nullptr;
+RegistryKey::~RegistryKey()
+{
+    close();
+}
+
+void RegistryKey::close() noexcept
+{
+    if (handle_ && !isPredefinedRoot(handle_))
+        RegCloseKey(handle_);
+    handle_ = nullptr;
 }
 
 // REG_DWORD is little-endian on every platform; the bytes are assembled by
 // hand so that the stored layout does not depend on the host.
-bool RegistryKey::readDword(const std::string &name, std::uint32_t &value) const {
-  DWORD type = REG_NONE;
-  BYTE bytes[4] = {};
-  DWORD size = sizeof bytes;
-  if (RegQueryValueExA(handle_, name.c_str(), nullptr, &type, bytes, &size) != ERROR_SUCCESS ||
-      type != REG_DWORD || size != sizeof bytes) {
-    return false;
-  }
-  value = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-          std::uint32_t{bytes[3]} << 24;
-  return true;
+bool RegistryKey::readDword(const std::string &name, std::uint32_t &value) const
+{
+    DWORD type = REG_NONE;
+    BYTE bytes[4] = {};
+    DWORD size = sizeof bytes;
+    if (RegQueryValueExA(handle_, name.c_str(), nullptr, &type, bytes, &size) != ERROR_SUCCESS
+        || type != REG_DWORD || size != sizeof bytes) {
+        return false;
+    }
+    value = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16
+        | std::uint32_t{bytes[3]} << 24;
+    return true;
 }
 
-bool RegistryKey::writeDword(const std::string &name, std::uint32_t value) const {
-  const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
-                         static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
-  return RegSetValueExA(handle_, name.c_str(), 0, REG_DWORD, bytes, sizeof bytes) == ERROR_SUCCESS;
+bool RegistryKey::writeDword(const std::string &name, std::uint32_t value) const
+{
+    const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
+                           static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
+    return RegSetValueExA(handle_, name.c_str(), 0, REG_DWORD, bytes, sizeof bytes)
+        == ERROR_SUCCESS;
 }
 
-Registry &Registry::instance() {
-  static Registry registry;
-  return registry;
+Registry &Registry::instance()
+{
+    static Registry registry;
+    return registry;
 }
 
 RegistryKey Registry::openKey(const RegistryKey &parent, const std::string &subKeyPath,
-                              bool create) const {
-  HKEY handle = nullptr;
-  const LONG rc =
-      create ? RegCreateKeyExA(parent.handle(), subKeyPath.c_str(), 0, nullptr,
-                               REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &handle, nullptr)
-             : RegOpenKeyExA(parent.handle(), subKeyPath.c_str(), 0, KEY_ALL_ACCESS, &handle);
-  return RegistryKey(rc == ERROR_SUCCESS ? handle : nullptr);
+                              bool create) const
+{
+    HKEY handle = nullptr;
+    const LONG rc = create
+        ? RegCreateKeyExA(parent.handle(), subKeyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_ALL_ACCESS, nullptr, &handle, nullptr)
+        : RegOpenKeyExA(parent.handle(), subKeyPath.c_str(), 0, KEY_ALL_ACCESS, &handle);
+    return RegistryKey(rc == ERROR_SUCCESS ? handle : nullptr);
 }
 
-const RegistryKey &localMachineKey() {
-  static const RegistryKey key(HKEY_LOCAL_MACHINE);
-  return key;
+const RegistryKey &localMachineKey()
+{
+    static const RegistryKey key(HKEY_LOCAL_MACHINE);
+    return key;
 }

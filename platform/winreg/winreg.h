@@ -9,7 +9,7 @@
 
 // Handles and integer types, with the sizes they have on Windows.
 struct HKEY__ {
-  int unused;
+    int unused;
 };
 using HKEY = HKEY__ *;
 using PHKEY = HKEY *;
@@ -24,9 +24,9 @@ using ACCESS_MASK = DWORD;
 using REGSAM = ACCESS_MASK;
 
 struct SECURITY_ATTRIBUTES {
-  DWORD nLength;
-  void *lpSecurityDescriptor;
-  int bInheritHandle;
+    DWORD nLength;
+    void *lpSecurityDescriptor;
+    int bInheritHandle;
 };
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES *;
 
@@ -89,15 +89,14 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
                      REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                      PHKEY phkResult, LPDWORD lpdwDisposition);
 
-LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                   PHKEY phkResult);
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData);
 
-LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
-                    const BYTE *lpData, DWORD cbData);
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
+                    DWORD cbData);
 
 LONG RegCloseKey(HKEY hKey);
 
-}  // extern "C"
+} // extern "C"
