@@ -38,7 +38,9 @@ VnKestrix::VnKestrix(QWidget *parent, Qt::WindowFlags flags)
     // With common desktop fonts the form's 375 x 517 cuts off the GPIO rows'
     // buttons and scrolls tab titles out of sight, so the window opens as
     // large as its pages need (measured after the loads, whose texts count
-    // too). The user can still shrink it to the form's minimum.
+    // too). The user can still shrink it to the form's minimum. Measuring
+    // costs start-up nothing: the tab widget asks every page, shown or not,
+    // for its size when the window is shown, and gets the answers kept here.
     resize(size().expandedTo(sizeShowingEveryPage(this, ui.mainTab)));
 }
 
