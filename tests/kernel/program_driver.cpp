@@ -4,20 +4,15 @@
 // Misc. Settings to Flash", answers the box that follows and closes the
 // window, so the program ends by itself with its own exit code. It writes
 // what it sees to stderr, one "driver:" line per fact:
-//   driver: value <objectName> <value>   every line edit, spin box, combo
-//                                        (current index) and check box (0/1)
+//   driver: value <objectName> <value>   every named widget's value, index,
+//                                        state or text
 //   driver: click <objectName>
 //   driver: box <title> | <text>         every modal box, answered with OK
 //   driver: no main window               the window did not come in time
 #include "modal_box_catcher.h"
 
 #include <QAbstractButton>
-#include <QAbstractSpinBox>
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QLineEdit>
 #include <QTimer>
 #include <QWidget>
 
@@ -27,8 +22,7 @@ namespace {
 
 void say(const QString &line)
 {
-    std::fprintf(stderr, "driver: %s\n", qPrintable(line));
-    std::fflush(stderr);
+    std::fprintf(stderr, "driver: %s\n", qPrintable(line)); // unbuffered: it survives a crash
 }
 
 QWidget *mainWindow()
@@ -39,23 +33,18 @@ QWidget *mainWindow()
     return nullptr;
 }
 
+// A combo's current index, a spin box's value, a check box's state (true or
+// false), a line edit's text.
 void reportValues(const QWidget *window)
 {
     for (const QWidget *w : window->findChildren<QWidget *>()) {
-        if (w->objectName().isEmpty())
-            continue;
-        QString value;
-        if (auto *edit = qobject_cast<const QLineEdit *>(w))
-            value = edit->text();
-        else if (auto *spin = qobject_cast<const QAbstractSpinBox *>(w))
-            value = spin->property("value").toString();
-        else if (auto *combo = qobject_cast<const QComboBox *>(w))
-            value = QString::number(combo->currentIndex());
-        else if (auto *check = qobject_cast<const QCheckBox *>(w))
-            value = QString::number(check->isChecked());
-        else
-            continue;
-        say(QStringLiteral("value %1 %2").arg(w->objectName(), value));
+        for (const char *property : {"currentIndex", "value", "checked", "text"}) {
+            const QVariant value = w->property(property);
+            if (value.isValid() && !w->objectName().isEmpty()) {
+                say(QStringLiteral("value %1 %2").arg(w->objectName(), value.toString()));
+                break;
+            }
+        }
     }
 }
 
@@ -64,7 +53,6 @@ class ProgramDriver : public QObject
 public:
     explicit ProgramDriver(QObject *parent) : QObject(parent)
     {
-        m_clock.start();
         m_timer.setInterval(20);
         connect(&m_timer, &QTimer::timeout, this, &ProgramDriver::step);
         m_timer.start();
@@ -80,7 +68,7 @@ private:
         reportNewBoxes();
         QWidget *window = mainWindow();
         if (!window || QApplication::activeModalWidget()) {
-            if (m_clock.elapsed() > 60000) {
+            if (++m_steps > 3000) { // a minute
                 say(QStringLiteral("no main window"));
                 m_timer.stop();
                 QCoreApplication::exit(3);
@@ -89,8 +77,7 @@ private:
         }
         m_timer.stop();
         reportValues(window);
-        auto *save = window->findChild<QAbstractButton *>(QStringLiteral("saveMiscSettingsButton"));
-        if (save) {
+        if (auto *save = window->findChild<QAbstractButton *>(QStringLiteral("saveMiscSettingsButton"))) {
             say(QStringLiteral("click %1").arg(save->objectName()));
             save->click(); // returns once the catcher has answered the box
         }
@@ -108,7 +95,7 @@ private:
 
     ModalBoxCatcher m_catcher{ModalBoxCatcher::Answer::Accept};
     QTimer m_timer;
-    QElapsedTimer m_clock;
+    int m_steps = 0;
     int m_reported = 0;
 };
 

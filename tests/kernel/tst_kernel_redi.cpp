@@ -14,46 +14,48 @@
 #include <functional>
 #include <vector>
 
-using Call = std::function<QString()>;
-Q_DECLARE_METATYPE(Call)
+using Operation = std::function<QString()>;
+Q_DECLARE_METATYPE(Operation)
 
 namespace {
 
+QString verdict(bool ok) { return ok ? QStringLiteral("ok") : QStringLiteral("failed"); }
+
 template <typename T>
-Call getText(bool (*get)(T &))
+Operation getter(bool (*get)(T &))
 {
     return [get] {
         T value{};
-        return get(value) ? QString::number(static_cast<double>(value)) : QStringLiteral("failed");
+        return get(value) ? QString::number(static_cast<double>(value)) : verdict(false);
     };
 }
 
-Call result(std::function<bool()> operation)
+using Setter = std::function<QString(double, Target)>;
+
+template <typename T>
+Setter setter(bool (*set)(T, Target))
 {
-    return [operation] { return operation() ? QStringLiteral("ok") : QStringLiteral("failed"); };
+    return [set](double value, Target target) { return verdict(set(static_cast<T>(value), target)); };
 }
 
-QString featureSet(const char *hex, const char *verdict = "ok")
+Operation done(std::function<bool()> operation)
 {
-    return QStringLiteral("set-feature %1 %2").arg(VirtualController::reportHex(hex), QLatin1String(verdict));
+    return [operation] { return verdict(operation()); };
 }
 
-QString featureGet(const char *replyHex)
-{
-    return QStringLiteral("get-feature %1 ok").arg(VirtualController::reportHex(replyHex));
-}
+QString sent(const QString &hex, const char *verdict = "ok") { return deviceLine("set-feature", hex, verdict); }
 
-// One parameter: a RAM set, a get of that value and a flash set.
+// One parameter: a RAM set, a get of that value and a flash set, each with
+// the value it is given and the value its request must carry.
 struct ParameterCase {
     const char *name;
-    Call setRam;
-    const char *setRamHex;
-    Call get;
-    const char *getHex;
-    const char *replyHex;
-    const char *value;
-    Call setFlash;
-    const char *setFlashHex;
+    int length, index;
+    Setter set;
+    Operation get;
+    double ram;
+    unsigned ramSent;
+    double flash;
+    unsigned flashSent;
 };
 
 } // namespace
@@ -67,11 +69,12 @@ class KernelRediTest : public QObject
 private slots:
     void initTestCase()
     {
+        sim::FirmwareModel firmware;
+        firmware.serial = "KSTRX-042";
+        firmware.inputLevels = 0xa5;
+        firmware.status = 0x02;
         QString error;
-        QVERIFY2(device.start({"--serial", "KSTRX-042", "--version", "0x0123", "--input-levels", "0xa5",
-                               "--status", "0x02"},
-                              error),
-                 qPrintable(error));
+        QVERIFY2(device.start(firmware, 0x0123, error), qPrintable(error));
     }
 
     void cleanupTestCase() { device.stop(); }
@@ -86,9 +89,8 @@ private slots:
         QCOMPARE(QString::fromStdString(name), device.hidrawPath());
         QCOMPARE(controllerSerialNumber(), std::string("KSTRX-042"));
         // hidapi reads the release number from the USB device above the HID
-        // device (bcdDevice). A uhid device has none, so whatever version and
-        // bus type the create request gives, hidapi reports 0 here. A number
-        // that does arrive must be the one the device announced.
+        // device (bcdDevice). A uhid device has none, so hidapi reports 0
+        // here. A number that does arrive must be the one the device announced.
         const std::uint16_t release = controllerReleaseNumber();
         if (release != 0)
             QCOMPARE(release, std::uint16_t{0x0123});
@@ -101,115 +103,76 @@ private slots:
 
     void operationsReachTheDevice_data()
     {
-        QTest::addColumn<Call>("operation");
+        QTest::addColumn<Operation>("operation");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QStringList>("deviceSaw");
 
         const std::vector<ParameterCase> parameters = {
-            {"report mode", result([] { return setReportMode(1, Ram); }), "00000001000001",
-             getText(getReportMode), "0001000100", "000001", "1",
-             result([] { return setReportMode(0, Flash); }), "00000101000000"},
-            {"sample rate", result([] { return setSampleRate(250, Ram); }), "000000020100fa00",
-             getText(getSampleRate), "0001000201", "0000fa00", "250",
-             result([] { return setSampleRate(0x1234, Flash); }), "0000010201003412"},
-            {"watchdog strobe", result([] { return setWatchdogStrobe(0.7f, Ram); }), "0000000202000700",
-             getText(getWatchdogStrobe), "0001000202", "00000700", "0.7",
-             result([] { return setWatchdogStrobe(0.1f, Flash); }), "0000010202000100"},
-            {"watchdog delay", result([] { return setWatchdogDelay(1.3f, Ram); }), "0000000203000d00",
-             getText(getWatchdogDelay), "0001000203", "00000d00", "1.3",
-             result([] { return setWatchdogDelay(6000.0f, Flash); }), "00000102030060ea"},
-            {"S3 mode", result([] { return setS3SignalizationMode(1, Ram); }), "00000001040001",
-             getText(getS3SignalizationMode), "0001000104", "000001", "1",
-             result([] { return setS3SignalizationMode(0, Flash); }), "00000101040000"},
-            {"watchdog mode", result([] { return setWatchdogMode(2, Ram); }), "00000001050002",
-             getText(getWatchdogMode), "0001000105", "000002", "2",
-             result([] { return setWatchdogMode(1, Flash); }), "00000101050001"},
-            {"watchdog sources", result([] { return setWatchdogSources(0xF1, Ram); }), "000000010600f1",
-             getText(getWatchdogSources), "0001000106", "0000f1", "241",
-             result([] { return setWatchdogSources(0x0C, Flash); }), "0000010106000c"},
-            {"power settings", result([] { return setPowerSettings(0x1D, Ram); }), "0000000107001d",
-             getText(getPowerSettings), "0001000107", "00001d", "29",
-             result([] { return setPowerSettings(0x80, Flash); }), "00000101070080"},
-            {"GPIO direction", result([] { return setGpioDirection(0xF4, Ram); }), "000000010100f4",
-             getText(getGpioDirection), "0001000101", "0000f4", "244",
-             result([] { return setGpioDirection(0x0F, Flash); }), "0000010101000f"},
-            {"GPIO output mode", result([] { return setGpioOutputMode(0x81, Ram); }), "00000001020081",
-             getText(getGpioOutputMode), "0001000102", "000081", "129",
-             result([] { return setGpioOutputMode(0x7E, Flash); }), "0000010102007e"},
-            {"GPIO standby mode", result([] { return setGpioStandbyMode(0xFF, Ram); }), "000000010300ff",
-             getText(getGpioStandbyMode), "0001000103", "0000ff", "255",
-             result([] { return setGpioStandbyMode(0x00, Flash); }), "00000101030000"},
+            {"report mode", 1, 0, setter(setReportMode), getter(getReportMode), 1, 1, 0, 0},
+            {"sample rate", 2, 1, setter(setSampleRate), getter(getSampleRate), 250, 250, 0x1234, 0x1234},
+            {"watchdog strobe", 2, 2, setter(setWatchdogStrobe), getter(getWatchdogStrobe), 0.7, 7, 0.1, 1},
+            {"watchdog delay", 2, 3, setter(setWatchdogDelay), getter(getWatchdogDelay), 1.3, 13, 6000, 60000},
+            {"S3 mode", 1, 4, setter(setS3SignalizationMode), getter(getS3SignalizationMode), 1, 1, 0, 0},
+            {"watchdog mode", 1, 5, setter(setWatchdogMode), getter(getWatchdogMode), 2, 2, 1, 1},
+            {"watchdog sources", 1, 6, setter(setWatchdogSources), getter(getWatchdogSources), 0xF1, 0xF1, 0x0C, 0x0C},
+            {"power settings", 1, 7, setter(setPowerSettings), getter(getPowerSettings), 0x1D, 0x1D, 0x80, 0x80},
+            {"GPIO direction", 1, 1, setter(setGpioDirection), getter(getGpioDirection), 0xF4, 0xF4, 0x0F, 0x0F},
+            {"GPIO output mode", 1, 2, setter(setGpioOutputMode), getter(getGpioOutputMode), 0x81, 0x81, 0x7E, 0x7E},
+            {"GPIO standby mode", 1, 3, setter(setGpioStandbyMode), getter(getGpioStandbyMode), 0xFF, 0xFF, 0, 0},
         };
         // Every RAM set before any get, so that a get which reached the wrong
-        // parameter (indexes 1 to 3 exist at both lengths) reads another's value.
+        // parameter (indexes 1 to 3 exist at both lengths) reads another's
+        // value. The get delivers what the RAM set gave.
         for (const ParameterCase &p : parameters)
-            QTest::addRow("%s: set RAM", p.name) << p.setRam << "ok" << QStringList{featureSet(p.setRamHex)};
+            QTest::addRow("%s: set RAM", p.name) << Operation([p] { return p.set(p.ram, Ram); }) << "ok"
+                                                 << QStringList{sent(requestHex(0, 0, p.length, p.index, p.ramSent))};
+        // Length 1, index 9 names no parameter. The device's refusal must come
+        // back as a failure, not as a success with a stale buffer; the gets
+        // after it show that the next request works again.
+        const std::string path = device.hidrawPath().toStdString();
+        for (int get : {0, 1})
+            QTest::addRow("refused %s", get ? "get" : "set") << Operation([path, get] {
+                unsigned char report[REDI_REPORT_SIZE] = {0, static_cast<unsigned char>(get), 0, 1, 9};
+                return verdict(Usk_Feature_a(path.c_str(), report, get) & 0xFF);
+            }) << "failed" << QStringList{sent(requestHex(get, 0, 1, 9), "refused")};
         for (const ParameterCase &p : parameters)
             QTest::addRow("%s: get", p.name)
-                << p.get << p.value << QStringList{featureSet(p.getHex), featureGet(p.replyHex)};
+                << p.get << QString::number(p.ram)
+                << QStringList{sent(requestHex(1, 0, p.length, p.index)),
+                               deviceLine("get-feature", "0000" + valueHex(p.ramSent, p.length))};
         for (const ParameterCase &p : parameters)
-            QTest::addRow("%s: set flash", p.name)
-                << p.setFlash << "ok" << QStringList{featureSet(p.setFlashHex)};
+            QTest::addRow("%s: set flash", p.name) << Operation([p] { return p.set(p.flash, Flash); }) << "ok"
+                                                   << QStringList{sent(requestHex(0, 1, p.length, p.index, p.flashSent))};
 
-        QTest::newRow("reset THRM pin") << result(resetThrmPin) << "ok" << QStringList{featureSet("0000800000")};
-        QTest::newRow("serve watchdog") << result(serveWatchdog) << "ok" << QStringList{featureSet("0000800001")};
-        QTest::newRow("reset watchdog pin")
-            << result(resetWatchdogPin) << "ok" << QStringList{featureSet("0000800002")};
+        const std::pair<const char *, bool (*)()> actions[] = {
+            {"reset THRM pin", resetThrmPin}, {"serve watchdog", serveWatchdog}, {"reset watchdog pin", resetWatchdogPin}};
+        for (int a = 0; a < 3; ++a)
+            QTest::newRow(actions[a].first) << done(actions[a].second) << "ok"
+                                            << QStringList{sent(requestHex(0, 0x80, 0, a))};
 
-        QTest::newRow("serial number")
-            << result([] { return setSerialNumber("KV-7"); }) << "ok"
-            << QStringList{featureSet("000001140000555342534e14034b0056002d003700")};
+        QTest::newRow("serial number") << done([] { return setSerialNumber("KV-7"); }) << "ok"
+                                       << QStringList{sent("000001140000555342534e14034b0056002d003700")};
         QTest::newRow("nine-letter serial number")
-            << result([] { return setSerialNumber("ABCDEFGHI"); }) << "ok"
-            << QStringList{featureSet("000001140000555342534e1403410042004300440045004600470048004900")};
+            << done([] { return setSerialNumber("ABCDEFGHI"); }) << "ok"
+            << QStringList{sent("000001140000555342534e1403410042004300440045004600470048004900")};
 
-        QTest::newRow("read GPIO")
-            << Call([] {
-                   std::uint8_t levels = 0;
-                   bool bit1 = false, bit5 = true;
-                   if (!readGpio(levels, bit1, bit5))
-                       return QStringLiteral("failed");
-                   return QStringLiteral("%1 %2 %3").arg(levels, 2, 16, QLatin1Char('0')).arg(int{bit1}).arg(int{bit5});
-               })
-            << "a5 1 0"
-            << QStringList{QStringLiteral("get-input %1 ok").arg(VirtualController::reportHex("000000a500000000000002"))};
-        QTest::newRow("write GPIO")
-            << result([] { return writeGpio(0x3C); }) << "ok"
-            << QStringList{QStringLiteral("output %1 ok").arg(VirtualController::reportHex("003c", 13))};
+        QTest::newRow("read GPIO") << Operation([] {
+            std::uint8_t levels = 0;
+            bool bit1 = false, bit5 = true;
+            return readGpio(levels, bit1, bit5) ? QString::asprintf("%02x %d %d", levels, bit1, bit5)
+                                                : QStringLiteral("failed");
+        }) << "a5 1 0" << QStringList{deviceLine("get-input", "000000a500000000000002")};
+        QTest::newRow("write GPIO") << done([] { return writeGpio(0x3C); }) << "ok"
+                                    << QStringList{deviceLine("output", "003c", "ok", REDI_OUTPUT_REPORT_SIZE)};
     }
 
     void operationsReachTheDevice()
     {
-        QFETCH(Call, operation);
+        QFETCH(Operation, operation);
         QFETCH(QString, expected);
         QFETCH(QStringList, deviceSaw);
         QCOMPARE(operation(), expected);
         QCOMPARE(device.takeLines(deviceSaw.size()), deviceSaw);
-    }
-
-    // A request the device refuses must come back as a failure, not as a
-    // success with a stale buffer, and the next request must work again.
-    void refusedRequestIsAFailure_data()
-    {
-        QTest::addColumn<int>("get");
-        QTest::newRow("set") << 0;
-        QTest::newRow("get") << 1;
-    }
-
-    void refusedRequestIsAFailure()
-    {
-        QFETCH(int, get);
-        std::string name;
-        QVERIFY(findController(name));
-        // Length 1, index 9: no such parameter.
-        unsigned char report[REDI_REPORT_SIZE] = {0, static_cast<unsigned char>(get), 0, 1, 9};
-        QCOMPARE(Usk_Feature_a(name.c_str(), report, get) & 0xFF, 0);
-        QCOMPARE(device.takeLines(1), QStringList{featureSet(get ? "0001000109" : "0000000109", "refused")});
-
-        std::uint8_t mode = 0xEE;
-        QVERIFY(getReportMode(mode));
-        QCOMPARE(mode, std::uint8_t{1});
-        device.takeLines(2);
     }
 
     void timesOneGet()

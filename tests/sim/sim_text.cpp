@@ -1,257 +1,163 @@
-// Text formats of the simulator: hex, escaping, numbers, the REDI_SIM_FAIL
-// rule list and the call-log line. Format reference: README.md.
+// The simulator's text formats that tests write: the state file and the
+// failure rules. Formats: README.md.
 #include "sim_core.h"
 
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
+#include <redi.h>
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+#include <map>
+#include <sstream>
 
 namespace sim {
 
-std::string hex(const std::vector<std::uint8_t> &bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    s.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        s.push_back(digits[b >> 4]);
-        s.push_back(digits[b & 0xF]);
-    }
-    return s;
-}
+namespace {
 
-const char *functionName(Function f)
+// An unsigned number, decimal or 0x-prefixed hex, at most `max`.
+bool parseNumber(const std::string &text, unsigned long max, unsigned long &out)
 {
-    switch (f) {
-    case Function::FindSensor: return "Usk_FindSensor_a";
-    case Function::Feature: return "Usk_Feature_a";
-    case Function::GetInReport: return "Usk_GetCurrentInReport_a";
-    case Function::SendOutReport: return "Usk_SendOutReport_a";
-    }
-    return "?";
-}
-
-bool Call::matches(const RequestPattern &p) const
-{
-    if (function != Function::Feature || request.size() < 5)
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    const char *allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.size() > 10 || digits.find_first_not_of(allowed) != std::string::npos)
         return false;
-    return (p.direction < 0 || p.direction == request[1]) && (p.target < 0 || p.target == request[2])
-        && (p.length < 0 || p.length == request[3]) && (p.index < 0 || p.index == request[4]);
-}
-
-std::string Call::line() const
-{
-    std::string s = functionName(function);
-    s += ' ';
-    if (function == Function::FindSensor)
-        s += '-';
-    else if (device.empty())
-        s += "\"\"";
-    else
-        s += detail::escape(device);
-
-    switch (function) {
-    case Function::FindSensor:
-        s += " sel=" + std::to_string(selector) + " args=";
-        for (int i = 0; i < 6; ++i)
-            s += (i ? "," : "") + std::to_string(reserved[i]);
-        break;
-    case Function::Feature:
-        s += " get=" + std::to_string(get);
-        break;
-    case Function::GetInReport:
-        s += " len=" + std::to_string(length);
-        break;
-    case Function::SendOutReport:
-        s += " len=" + std::to_string(length) + " timeout=" + std::to_string(timeout);
-        break;
-    }
-    s += result == Result::Ok ? " ok" : result == Result::Rejected ? " rejected" : " injected";
-    if (!request.empty())
-        s += " req=" + hex(request);
-    if (!reply.empty())
-        s += " reply=" + hex(reply);
-    return s;
-}
-
-namespace detail {
-
-std::string escape(const std::string &s)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : s) {
-        if (c < 0x21 || c > 0x7E || c == '\\') {
-            out += "\\x";
-            out.push_back(digits[c >> 4]);
-            out.push_back(digits[c & 0xF]);
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    return out;
+    out = std::stoul(digits, nullptr, hex ? 16 : 10);
+    return out <= max;
 }
 
 bool unescape(const std::string &s, std::string &out)
 {
     out.clear();
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\') {
-            out.push_back(s[i]);
-            continue;
+        unsigned long byte = static_cast<unsigned char>(s[i]);
+        if (s[i] == '\\') {
+            if (s.size() < i + 4 || s[i + 1] != 'x' || !parseNumber("0x" + s.substr(i + 2, 2), 0xFF, byte))
+                return false;
+            i += 3;
         }
-        if (i + 3 >= s.size() || s[i + 1] != 'x' || !std::isxdigit(static_cast<unsigned char>(s[i + 2]))
-            || !std::isxdigit(static_cast<unsigned char>(s[i + 3])))
-            return false;
-        out.push_back(static_cast<char>(std::strtoul(s.substr(i + 2, 2).c_str(), nullptr, 16)));
-        i += 3;
+        out.push_back(static_cast<char>(byte));
     }
     return true;
 }
 
-bool parseNumber(const std::string &text, unsigned long max, unsigned long &out)
+// A number of the state file, held in the simulator.
+struct NumberField {
+    std::string key;
+    unsigned long max;
+    std::function<unsigned long()> get;
+    std::function<void(unsigned long)> set;
+};
+
+template <typename T>
+NumberField field(std::string key, T &value, unsigned long max = std::numeric_limits<T>::max())
 {
-    std::size_t b = 0, e = text.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(text[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1])))
-        --e;
-    std::string s = text.substr(b, e - b);
-    int base = 10;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        base = 16;
-        s = s.substr(2);
-    }
-    if (s.empty())
-        return false;
-    for (char c : s)
-        if (base == 10 ? !std::isdigit(static_cast<unsigned char>(c)) : !std::isxdigit(static_cast<unsigned char>(c)))
-            return false;
-    errno = 0;
-    const unsigned long v = std::strtoul(s.c_str(), nullptr, base);
-    if (errno == ERANGE || v > max)
-        return false;
-    out = v;
-    return true;
+    return {std::move(key), max, [&value] { return static_cast<unsigned long>(value); },
+            [&value](unsigned long v) { value = static_cast<T>(v); }};
 }
 
-namespace {
+std::vector<NumberField> numberFields(Simulator &s)
+{
+    FirmwareModel &f = s.firmware;
+    std::vector<NumberField> fields = {field("release", s.release)};
+    for (Bank bank : {Bank::Ram, Bank::Flash})
+        for (std::size_t i = 0; i < ParamCount; ++i)
+            fields.push_back(field(std::string(bank == Bank::Ram ? "ram." : "flash.") + parameters()[i].key,
+                                   f.value(bank, Param(i)), parameters()[i].length == 1 ? 0xFF : 0xFFFF));
+    fields.push_back(field("input_levels", f.inputLevels));
+    fields.push_back(field("status", f.status));
+    fields.push_back(field("output_levels", f.outputLevels));
+    const char *const actions[] = {"reset_thrm_pin", "serve_watchdog", "reset_watchdog_pin"};
+    for (std::size_t i = 0; i < f.actions.size(); ++i)
+        fields.push_back(field(std::string("actions.") + actions[i], f.actions[i]));
+    return fields;
+}
 
-bool fail(std::string *error, const std::string &msg)
+bool fail(std::string *error, const std::string &why)
 {
     if (error)
-        *error = msg;
+        *error = why;
     return false;
-}
-
-// One field of a request pattern: '*' or a number, or one of the given words.
-bool patternField(const std::string &s, int &out, std::initializer_list<std::pair<const char *, int>> words)
-{
-    if (s == "*") {
-        out = -1;
-        return true;
-    }
-    for (const auto &w : words) {
-        if (s == w.first) {
-            out = w.second;
-            return true;
-        }
-    }
-    unsigned long v;
-    if (!parseNumber(s, 255, v))
-        return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
-bool parseRule(const std::string &text, FailRule &rule, std::string *error)
-{
-    std::string s = text;
-    rule = FailRule{};
-
-    // Trailing "#N" or "#*".
-    const std::size_t hashPos = s.find('#');
-    if (hashPos != std::string::npos) {
-        const std::string count = s.substr(hashPos + 1);
-        s = s.substr(0, hashPos);
-        unsigned long n;
-        if (count == "*")
-            rule.every = true;
-        else if (parseNumber(count, 1000000, n) && n >= 1)
-            rule.n = static_cast<int>(n);
-        else
-            return fail(error, "bad count '#" + count + "' in rule '" + text + "'");
-    }
-
-    std::string pattern;
-    const std::size_t atPos = s.find('@');
-    if (atPos != std::string::npos) {
-        pattern = s.substr(atPos + 1);
-        s = s.substr(0, atPos);
-        rule.hasPattern = true;
-    }
-
-    if (s == "find" || s == "Usk_FindSensor_a")
-        rule.function = Function::FindSensor;
-    else if (s == "feature" || s == "Usk_Feature_a")
-        rule.function = Function::Feature;
-    else if (s == "input" || s == "Usk_GetCurrentInReport_a")
-        rule.function = Function::GetInReport;
-    else if (s == "output" || s == "Usk_SendOutReport_a")
-        rule.function = Function::SendOutReport;
-    else
-        return fail(error, "unknown function '" + s + "' in rule '" + text + "'");
-
-    if (rule.hasPattern) {
-        if (rule.function != Function::Feature)
-            return fail(error, "a request pattern needs 'feature' in rule '" + text + "'");
-        std::vector<std::string> f;
-        std::size_t from = 0;
-        for (;;) {
-            const std::size_t slash = pattern.find('/', from);
-            f.push_back(pattern.substr(from, slash == std::string::npos ? std::string::npos : slash - from));
-            if (slash == std::string::npos)
-                break;
-            from = slash + 1;
-        }
-        RequestPattern &p = rule.pattern;
-        if (f.size() != 4 || !patternField(f[0], p.direction, {{"set", 0}, {"get", 1}})
-            || !patternField(f[1], p.target, {{"ram", 0}, {"flash", 1}, {"action", 0x80}})
-            || !patternField(f[2], p.length, {}) || !patternField(f[3], p.index, {}))
-            return fail(error, "bad request pattern '" + pattern + "' (want DIR/TARGET/LENGTH/INDEX) in rule '" + text + "'");
-    }
-    return true;
 }
 
 } // namespace
 
-bool parseFailRules(const std::string &text, std::vector<FailRule> &out, std::string *error)
+std::string stateText()
 {
-    std::vector<FailRule> rules;
-    std::string token;
-    auto flush = [&]() {
-        if (token.empty())
-            return true;
-        FailRule r;
-        if (!parseRule(token, r, error))
-            return false;
-        rules.push_back(r);
-        token.clear();
-        return true;
-    };
-    for (char c : text) {
-        if (c == ',' || c == ';' || std::isspace(static_cast<unsigned char>(c))) {
-            if (!flush())
-                return false;
-        } else {
-            token.push_back(c);
-        }
+    Simulator &s = simulator();
+    std::string text = "# controller simulator state (tests/sim/README.md)\ndevice=" + detail::escape(s.device)
+        + "\nserial=" + detail::escape(s.firmware.serial) + '\n';
+    for (const NumberField &f : numberFields(s))
+        text += f.key + '=' + std::to_string(f.get()) + '\n';
+    return text;
+}
+
+bool loadStateText(const std::string &text, std::string *error)
+{
+    Simulator loaded = simulator();
+    const std::vector<NumberField> fields = numberFields(loaded);
+    std::istringstream in(text);
+    std::string line;
+    for (int lineNo = 1; std::getline(in, line); ++lineNo) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::size_t eq = line.find('=');
+        const std::string key = line.substr(0, eq), value = eq == std::string::npos ? "" : line.substr(eq + 1);
+        const auto number = std::find_if(fields.begin(), fields.end(), [&](const NumberField &f) { return f.key == key; });
+        unsigned long n = 0;
+        std::string s;
+        if (key == "device" && unescape(value, s) && !s.empty() && s.size() < REDI_DEVICE_NAME_SIZE)
+            loaded.device = s;
+        else if (key == "serial" && unescape(value, s) && s.size() < sizeof(RediDeviceRecord::serialNumber))
+            loaded.firmware.serial = s;
+        else if (number != fields.end() && parseNumber(value, number->max, n))
+            number->set(n);
+        else
+            return fail(error, "line " + std::to_string(lineNo) + ": unknown key or bad value in '" + line + "'");
     }
-    if (!flush())
-        return false;
-    out.insert(out.end(), rules.begin(), rules.end());
+    simulator() = loaded;
     return true;
 }
 
-} // namespace detail
+bool addFailRules(const std::string &text, std::string *error)
+{
+    static const char *const functions[] = {"find", "feature", "input", "output"};
+    static const std::map<std::string, int> words[2] = {{{"set", 0}, {"get", 1}},
+                                                         {{"ram", 0}, {"flash", 1}, {"action", 0x80}}};
+    std::string spaced = text;
+    std::replace_if(spaced.begin(), spaced.end(), [](char c) { return c == ',' || c == ';'; }, ' ');
+    std::istringstream in(spaced);
+    std::vector<FailRule> rules;
+    for (std::string word; in >> word;) {
+        const std::size_t at = std::min(word.find('@'), word.size());
+        const auto function = std::find(std::begin(functions), std::end(functions), word.substr(0, at));
+        if (function == std::end(functions))
+            return fail(error, "unknown function in rule '" + word + "'");
+        FailRule rule{Function(function - std::begin(functions)), {-1, -1, -1, -1}};
+        if (at < word.size()) {
+            std::string pattern = word.substr(at + 1), item;
+            std::replace(pattern.begin(), pattern.end(), '/', ' ');
+            std::istringstream items(pattern);
+            for (std::size_t i = 0; i < rule.pattern.size(); ++i) {
+                unsigned long n = 0;
+                if (!(items >> item))
+                    return fail(error, "too few fields in rule '" + word + "'");
+                if (i < 2 && words[i].count(item))
+                    rule.pattern[i] = words[i].at(item);
+                else if (parseNumber(item, 0xFF, n))
+                    rule.pattern[i] = int(n);
+                else if (item != "*")
+                    return fail(error, "bad field '" + item + "' in rule '" + word + "'");
+            }
+            if (items >> item || rule.function != Function::Feature)
+                return fail(error, "a pattern of four fields needs 'feature' in rule '" + word + "'");
+        }
+        rules.push_back(rule);
+    }
+    simulator().failRules.insert(simulator().failRules.end(), rules.begin(), rules.end());
+    return true;
+}
+
 } // namespace sim
