@@ -421,6 +421,19 @@ LONG createPath(Store &s, const std::string &base, const std::vector<std::string
     return result;
 }
 
+// The parent key and the path components of a create or open call, with the
+// store opened for reading or writing as the call needs.
+LONG locateSubKey(Store &s, HKEY hKey, LPCSTR subKey, bool write, OpenKey &parent,
+                  std::vector<std::string> &parts)
+{
+    LONG rc = s.resolve(hKey, parent);
+    if (rc == ERROR_SUCCESS)
+        rc = splitPath(subKey, parts);
+    if (rc == ERROR_SUCCESS)
+        rc = s.connect(write);
+    return rc;
+}
+
 } // namespace
 
 extern "C" {
@@ -437,12 +450,8 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, 
     Store &s = store();
     std::lock_guard<std::mutex> lock(s.mutex);
     OpenKey parent;
-    LONG rc = s.resolve(hKey, parent);
     std::vector<std::string> parts;
-    if (rc == ERROR_SUCCESS)
-        rc = splitPath(lpSubKey, parts);
-    if (rc == ERROR_SUCCESS)
-        rc = s.connect((samDesired & writeRights) != 0);
+    LONG rc = locateSubKey(s, hKey, lpSubKey, (samDesired & writeRights) != 0, parent, parts);
     if (rc != ERROR_SUCCESS)
         return rc;
 
@@ -474,12 +483,8 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
     Store &s = store();
     std::lock_guard<std::mutex> lock(s.mutex);
     OpenKey parent;
-    LONG rc = s.resolve(hKey, parent);
     std::vector<std::string> parts;
-    if (rc == ERROR_SUCCESS)
-        rc = splitPath(lpSubKey, parts);
-    if (rc == ERROR_SUCCESS)
-        rc = s.connect(false);
+    LONG rc = locateSubKey(s, hKey, lpSubKey, false, parent, parts);
     std::string path;
     bool created = false;
     if (rc == ERROR_SUCCESS)
