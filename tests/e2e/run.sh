@@ -27,7 +27,7 @@ if [ -z "$out" ] || [ -z "$dropin" ] || { [ -z "$build" ] && [ -z "$program" ]; 
   exit 2
 fi
 
-for tool in Xvfb xdotool import sqlite3; do
+for tool in Xvfb xdpyinfo xdotool import sqlite3; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/install-deps.sh --tests)"; exit 77; }
 done
 
@@ -57,12 +57,17 @@ for f in "$program" "$cli" "$dropin/libredi.so.1"; do
 done
 
 # A display number that no other run is using, chosen by the server itself.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$out/xvfb.log" 2>&1 &
+# -noreset: by default the server resets whenever its last client leaves,
+# and a program connecting during that reset is refused.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >"$out/xvfb.log" 2>&1 &
 xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "FAIL: Xvfb did not start" >&2; cat "$out/xvfb.log" >&2; exit 1; }
+# The server writes the number, newline-terminated, once it accepts
+# connections; a machine under load can take a while.
+for _ in $(seq 300); do [ "$(wc -l <"$work/display")" -ge 1 ] && break; sleep 0.1; done
+[ "$(wc -l <"$work/display")" -ge 1 ] || { echo "FAIL: Xvfb did not start" >&2; cat "$out/xvfb.log" >&2; exit 1; }
 display=$(head -n 1 "$work/display")
 export DISPLAY=":$display"
+xdpyinfo >/dev/null 2>&1 || { echo "FAIL: cannot connect to Xvfb on $DISPLAY" >&2; cat "$out/xvfb.log" >&2; exit 1; }
 
 scenario=start step=0
 fail() {
