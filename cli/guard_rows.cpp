@@ -1,6 +1,7 @@
 #include "guard_rows.h"
 
 #include "cli_failure.h"
+#include "registry_api.h"
 
 #include <QJsonObject>
 #include <QStringList>
@@ -69,7 +70,7 @@ std::optional<GuardRow> parseGuardRowText(std::size_t line, const QString &text,
     if (parts.size() == 2)
         row = rowFromWords(line, parts[0], parts[1]);
     if (!row)
-        problem = QStringLiteral("\"%1\" is not accepted: it takes %2").arg(text, accepted());
+        problem = QStringLiteral("%1 is not accepted: it takes %2").arg(quoted(text), accepted());
     return row;
 }
 
@@ -80,7 +81,7 @@ std::optional<GuardRow> parseGuardRowJson(std::size_t line, const QJsonValue &va
     const QJsonValue action = object.value(QStringLiteral("action"));
     std::optional<GuardRow> row;
     if (value.isObject() && object.size() == 2 && level.isDouble() && action.isString())
-        row = rowFromWords(line, QString::number(level.toDouble()), action.toString());
+        row = rowFromWords(line, QString::number(level.toDouble(), 'g', 17), action.toString());
     if (!row)
         problem = QStringLiteral("must be {\"level\": 0 or 1, \"action\": one of %1}")
                       .arg(actionWords.join(QLatin1String(", ")));
@@ -91,12 +92,12 @@ GuardRow parseGuardAssignment(const QString &argument)
 {
     const qsizetype equals = argument.indexOf(QLatin1Char('='));
     if (equals < 0)
-        failUsage(QStringLiteral("\"%1\": expected LINE=LEVEL,ACTION").arg(argument));
+        failUsage(QStringLiteral("%1: expected LINE=LEVEL,ACTION").arg(quoted(argument)));
     const QString name = argument.left(equals);
     const std::optional<std::size_t> line = findGuardLine(name);
     if (!line)
-        failUsage(QStringLiteral("\"%1\": unknown line; the lines are gpio0 to gpio7, batlow and pwrbtn")
-                      .arg(name));
+        failUsage(QStringLiteral("%1: unknown line; the lines are gpio0 to gpio7, batlow and pwrbtn")
+                      .arg(quoted(name)));
     QString problem;
     const std::optional<GuardRow> row = parseGuardRowText(*line, argument.mid(equals + 1), problem);
     if (!row)
@@ -104,24 +105,53 @@ GuardRow parseGuardAssignment(const QString &argument)
     return *row;
 }
 
-GuardTable loadGuardTableOrFail()
+namespace {
+
+// Why the store failed, in the user's words.
+QString storeCause(long error, bool writing)
+{
+    switch (error) {
+    case ERROR_BUSY:
+        return QStringLiteral("busy: another program held its write lock until the time-out; try again");
+    case ERROR_ACCESS_DENIED:
+        return writing ? QStringLiteral("read-only for this user (changing the guard table usually needs root)")
+                       : QStringLiteral("not readable by this user");
+    case ERROR_DISK_FULL:
+        return QStringLiteral("disk full");
+    case ERROR_NOT_REGISTRY_FILE:
+        return QStringLiteral("not a registry store (the file belongs to another program)");
+    case ERROR_BADDB:
+        return QStringLiteral("corrupt");
+    case ERROR_OUTOFMEMORY:
+        return QStringLiteral("out of memory");
+    default:
+        return QStringLiteral("registry error %1").arg(error);
+    }
+}
+
+[[noreturn]] void failStore(long error, bool writing)
+{
+    failOperation(QStringLiteral("the guard table could not be %1: %2: %3")
+                      .arg(writing ? QStringLiteral("saved, nothing was changed") : QStringLiteral("read"),
+                           QString::fromStdString(guardStoreName()), storeCause(error, writing)));
+}
+
+} // namespace
+
+GuardTable readGuardTableOrFail()
 {
     GuardTable table;
-    if (loadGuardTable(table) != GuardResult::Ok)
-        failOperation(QStringLiteral("the guard table's registry key could not be created or opened"));
+    long error = ERROR_SUCCESS;
+    if (readGuardTable(table, &error) != GuardResult::Ok)
+        failStore(error, false);
     return table;
 }
 
-void saveGuardTableOrFail(const GuardTable &table)
+void changeGuardRowsOrFail(const QList<GuardRow> &rows)
 {
-    switch (saveGuardTable(table)) {
-    case GuardResult::Ok:
-        return;
-    case GuardResult::KeyNotOpened:
-        failOperation(QStringLiteral("the guard table's registry key could not be created or opened"));
-    case GuardResult::WriteFailed:
-        failOperation(QStringLiteral("the guard table's registry values could not be written"));
-    }
+    long error = ERROR_SUCCESS;
+    if (updateGuardTable([&](GuardTable &table) { applyGuardRows(table, rows); }, &error) != GuardResult::Ok)
+        failStore(error, true);
 }
 
 void applyGuardRows(GuardTable &table, const QList<GuardRow> &rows)
