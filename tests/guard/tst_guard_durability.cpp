@@ -111,7 +111,7 @@ class TestGuardDurability : public QObject {
     std::mt19937 random(std::random_device{}());
     double msPerSave = 5;  // estimated as rounds run
     double savingMs = 0;
-    int saves = 0, cutSaves = 0;
+    int saves = 0, unreported = 0;
     QElapsedTimer total;
     total.start();
     for (int round = 0; round < killRounds; ++round) {
@@ -152,7 +152,7 @@ class TestGuardDurability : public QObject {
                qPrintable(QStringLiteral("round %1: %2 ... %3 is %4 ... %5; before %6, saves %7 to %8, %9 reported")
                               .arg(round).arg(nameAt(0)).arg(nameAt(after.size() - 1)).arg(after.front())
                               .arg(after.back()).arg(current[0]).arg(start).arg(newest).arg(reported)));
-      cutSaves += after != current && after[0] > reported;
+      unreported += after != current && after[0] > reported;
       current = after;
     }
 
@@ -164,7 +164,7 @@ class TestGuardDurability : public QObject {
     QCOMPARE(store.query("SELECT count(*) FROM reg_values WHERE type = 4 AND length(data) = 4"), "20");
     QVERIFY2(saves > 0, "no save ever completed");
     qInfo("%d kills in %.1f s; %d saves completed, %d kills came after a commit not yet reported; %.2f ms per save", killRounds,
-          total.elapsed() / 1000.0, saves, cutSaves, msPerSave);
+          total.elapsed() / 1000.0, saves, unreported, msPerSave);
   }
 };
 
