@@ -62,21 +62,18 @@ std::string withControlCharactersEscaped(const std::string &utf8)
 {
     std::string shown;
     for (std::size_t i = 0; i < utf8.size(); ++i) {
-        unsigned code = static_cast<unsigned char>(utf8[i]);
-        // U+0080 to U+009F take two bytes, C2 80 to C2 9F.
-        const bool twoBytes = code == 0xC2 && i + 1 < utf8.size()
-            && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F
-            && static_cast<unsigned char>(utf8[i + 1]) >= 0x80;
-        if (twoBytes)
-            code = static_cast<unsigned char>(utf8[i + 1]);
-        if (!isControlCharacter(code) || (code >= 0x80 && !twoBytes)) {
+        const unsigned code = static_cast<unsigned char>(utf8[i]);
+        const unsigned next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+        // U+0080 to U+009F are the two bytes C2 80 to C2 9F.
+        const bool wide = code == 0xC2 && next >= 0x80 && next <= 0x9F;
+        if (!wide && (code >= 0x80 || !isControlCharacter(code))) {
             shown.push_back(utf8[i]);
             continue;
         }
         char escaped[5];
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", code);
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", wide ? next : code);
         shown += escaped;
-        i += twoBytes ? 1 : 0;
+        i += wide ? 1 : 0;
     }
     return shown;
 }

@@ -233,7 +233,8 @@ private slots:
             "serial=NEW000002|serial=SIM000001|" + stale, cached);
         row("old serial written back, not live", 0, "", "serial NEW000002 ; serial SIM000001", "serial=SIM000001",
             cached);
-        row("control character held is shown escaped", 0, "serial=A\\x0aB", "info", "serial=A\\x0aB|serial=A\\x0aB");
+        row("control characters held are shown escaped", 0, "serial=A\\x0aB\\x85", "info",
+            "serial=A\\x0aB\\x85|serial=A\\x0aB\\x85");
         row("gpio levels", 0, "", "gpio write 0,7", "output_levels=129");
         row("action", 0, "", "action serve-watchdog", "actions.serve_watchdog=1");
         row("ignored write", 1, "", "set watchdog.delay=300 --save",
