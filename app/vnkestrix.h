@@ -9,6 +9,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <optional>
+
 class QCheckBox;
 
 class VnKestrix : public QMainWindow
@@ -61,13 +63,18 @@ private:
     void writePowerSettings(Target target);
     std::uint8_t watchdogSourcesFromCheckBoxes() const;
     void showSavedToFlash();
+    void showSerialNumber(const QString &text);
 
     Ui_VnKestrixClass ui;
 
-    // The serial number the controller holds, as last loaded or written, so
-    // that an edit is written to flash only when it changes something and a
-    // refused edit can be undone.
-    QString controllerSerialNumber;
+    // The serial number this window last read from the controller itself or
+    // wrote to it, if any, so that an edit is written to flash only when it
+    // changes something. A number from the system's plug-in record may be
+    // stale and is not kept here: it proves nothing about flash.
+    std::optional<QString> knownSerialNumber;
+    // What the program last put into the serial field, for undoing a
+    // refused edit.
+    QString shownSerialNumber;
     // What was last read for widgets that cannot show every value the
     // controller or the store may hold (a boot mode of 3, a guard number that
     // is no combo item); a later write keeps such a value as it was.

@@ -39,7 +39,10 @@ const QList<CommandDefinition> &commands()
          {}, 0, 0, runSave},
         {QStringLiteral("serial"), QStringLiteral("[NEW]"), QStringLiteral("Print or write the serial number."),
          QStringLiteral("Prints the controller's serial number, or writes NEW to flash: 1 to 9 Latin-1 "
-                        "characters. Writing the number the controller already has writes nothing."),
+                        "characters, no control characters. NEW is not written again when the board "
+                        "itself says it holds it already, and it is read back after a write. Where the "
+                        "system has only the number it noted at plug-in, which may be stale until the "
+                        "board is reconnected, a note says so and NEW is always written."),
          {}, 0, 1, runSerial},
         {QStringLiteral("action"), QStringLiteral("serve-watchdog|reset-watchdog-pin|reset-thrm-pin"),
          QStringLiteral("Trigger a controller action."),

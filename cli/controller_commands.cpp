@@ -8,6 +8,7 @@
 #include "controller_settings.h"
 #include "output.h"
 #include "parameter_catalogue.h"
+#include "serial_number_access.h"
 #include "serial_number_rules.h"
 
 #include <QJsonObject>
@@ -42,7 +43,7 @@ void runInfo(const Invocation &invocation)
         const std::string serial = readSerialNumber();
         info.insert(QStringLiteral("device"), fromUtf8(device.value_or(std::string())));
         info.insert(QStringLiteral("firmware"), fromUtf8(getFirmwareRevision()));
-        info.insert(QStringLiteral("serial"), fromUtf8(serialNumberToUtf8(serial)));
+        info.insert(QStringLiteral("serial"), serialNumberText(serial));
     }
     if (invocation.isSet(QStringLiteral("json"))) {
         printJson(info);
@@ -105,17 +106,18 @@ void runSerial(const Invocation &invocation)
 {
     if (invocation.arguments.isEmpty()) {
         connectController(invocation.demo);
-        printLine(fromUtf8(serialNumberToUtf8(readSerialNumber())));
+        printLine(serialNumberText(readSerialNumber()));
         return;
     }
-    const QString text = invocation.arguments.first();
-    const std::optional<std::string> latin1 = storableSerialNumber(text.toStdString());
+    const std::string text = invocation.arguments.first().toStdString();
+    const std::optional<std::string> latin1 = storableSerialNumber(text);
     if (!latin1)
-        failUsage(QStringLiteral("serial number \"%1\" is not accepted: it takes 1 to %2 Latin-1 characters")
-                      .arg(text)
+        failUsage(QStringLiteral("serial number \"%1\" is not accepted: it takes 1 to %2 Latin-1 "
+                                 "characters, no control characters")
+                      .arg(fromUtf8(withControlCharactersEscaped(text)))
                       .arg(maxSerialNumberCharacters));
     connectController(invocation.demo);
-    writeSerialNumberIfChanged(*latin1);
+    writeSerialNumber(*latin1);
 }
 
 void runAction(const Invocation &invocation)

@@ -154,22 +154,6 @@ void saveRamToFlash()
         writeRaw(id, raw, Flash);
 }
 
-std::string readSerialNumber()
-{
-    std::string serial;
-    if (!getSerialNumber(serial))
-        failOperation(QStringLiteral("reading the serial number failed"));
-    return serial;
-}
-
-void writeSerialNumberIfChanged(const std::string &latin1)
-{
-    if (readSerialNumber() == latin1)
-        return;
-    if (!setSerialNumber(latin1))
-        failOperation(QStringLiteral("writing the serial number failed"));
-}
-
 QList<const SettingDefinition *> settingsNamed(const QStringList &names)
 {
     QList<const SettingDefinition *> settings;

@@ -6,8 +6,6 @@
 
 #include <QList>
 
-#include <string>
-
 // The field values of `settings` in the controller's RAM, in the given
 // order; a failed read throws.
 QList<SettingValue> readSettings(const QList<const SettingDefinition *> &settings);
@@ -23,11 +21,6 @@ void writeSettings(const QList<SettingValue> &values, bool toFlash);
 // Copies every parameter from RAM to flash. Nothing is written when a value in
 // RAM is one that the controller's setters would refuse.
 void saveRamToFlash();
-
-// Writes the serial number (Latin-1 bytes) to flash unless the controller
-// already has it: flash takes only so many writes.
-void writeSerialNumberIfChanged(const std::string &latin1);
-std::string readSerialNumber();
 
 // The settings belonging to one name list; throws on an unknown name or a
 // name given twice.

@@ -45,7 +45,8 @@ void readSerialPart(const QJsonValue &value, Profile &profile, QStringList &prob
     if (latin1)
         profile.serialNumber = latin1;
     else
-        problems.append(QStringLiteral("serial: must be a string of 1 to 9 Latin-1 characters"));
+        problems.append(QStringLiteral("serial: must be a string of 1 to 9 Latin-1 characters, no "
+                                       "control characters"));
 }
 
 void readGuardPart(const QJsonValue &value, Profile &profile, QStringList &problems)

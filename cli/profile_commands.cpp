@@ -5,8 +5,9 @@
 #include "controller_presence.h"
 #include "controller_settings.h"
 #include "output.h"
+#include "parameter_catalogue.h"
 #include "profile.h"
-#include "serial_number_rules.h"
+#include "serial_number_access.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -82,11 +83,6 @@ QString change(const QString &name, const QString &from, const QString &to)
     return QStringLiteral("%1: %2 -> %3").arg(name, from, to);
 }
 
-QString serialText(const std::string &latin1)
-{
-    return QString::fromStdString(serialNumberToUtf8(latin1));
-}
-
 void printChanges(const Profile &profile, bool toFlash)
 {
     QStringList changes;
@@ -102,9 +98,13 @@ void printChanges(const Profile &profile, bool toFlash)
         }
     }
     if (profile.serialNumber) {
+        // A number that may be stale proves nothing: the import writes then.
         const std::string serial = readSerialNumber();
-        if (serial != *profile.serialNumber)
-            changes.append(change(QStringLiteral("serial"), serialText(serial), serialText(*profile.serialNumber)));
+        const bool live = serialNumberIsLive();
+        if (serial != *profile.serialNumber || !live)
+            changes.append(change(QStringLiteral("serial"),
+                                  serialNumberText(serial) + (live ? QString() : QStringLiteral(" (may be stale)")),
+                                  serialNumberText(*profile.serialNumber)));
     }
     if (profile.hasGuard) {
         const GuardTable table = readGuardTableOrFail();
@@ -168,7 +168,7 @@ void runImport(const Invocation &invocation)
     if (!profile.settings.isEmpty())
         writeSettings(profile.settings, toFlash);
     if (profile.serialNumber)
-        writeSerialNumberIfChanged(*profile.serialNumber);
+        writeSerialNumber(*profile.serialNumber);
     if (profile.hasGuard)
         changeGuardRowsOrFail(profile.guardRows);
 }

@@ -89,3 +89,8 @@ std::string controllerSerialNumber()
 {
     return std::string(record.serialNumber, strnlen(record.serialNumber, sizeof record.serialNumber));
 }
+
+bool controllerSerialNumberIsLive()
+{
+    return (record.flags & REDI_RECORD_SERIAL_LIVE) != 0;
+}

@@ -31,3 +31,7 @@ bool writeGpio(std::uint8_t levels);
 std::uint16_t controllerReleaseNumber();
 void setControllerReleaseNumber(std::uint16_t bcd);
 std::string controllerSerialNumber();
+// Whether the last successful find read the serial number from the device
+// itself. When not, the number is the one the system noted when the board
+// was plugged in, and a number written since then does not show in it.
+bool controllerSerialNumberIsLive();

@@ -38,6 +38,11 @@ bool resetWatchdogPin();
 // Looks the controller up again (refreshing the device record) and returns
 // its serial number; "012345678" in demo mode.
 bool getSerialNumber(std::string &text);
+// Whether the number the last getSerialNumber returned is the controller's
+// current one (read from the device, or demo mode's fixed one). When not, it
+// may be stale until the board is reconnected: it must never be taken as
+// proof that the controller already holds a number.
+bool serialNumberIsLive();
 // Writes 1 to 9 bytes of text to flash as a USB string descriptor.
 bool setSerialNumber(const std::string &text);
 

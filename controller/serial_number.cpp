@@ -39,6 +39,11 @@ bool getSerialNumber(std::string &text)
     return true;
 }
 
+bool serialNumberIsLive()
+{
+    return isDemoMode() || controllerSerialNumberIsLive();
+}
+
 bool setSerialNumber(const std::string &text)
 {
     if (text.empty() || text.size() > maxSerialLength)

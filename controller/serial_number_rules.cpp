@@ -1,5 +1,16 @@
 #include "serial_number_rules.h"
 
+#include <cstdio>
+
+namespace {
+
+bool isControlCharacter(unsigned code)
+{
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+}
+
+} // namespace
+
 std::optional<std::string> storableSerialNumber(const std::string &utf8)
 {
     std::string latin1;
@@ -18,7 +29,7 @@ std::optional<std::string> storableSerialNumber(const std::string &utf8)
         } else {
             return std::nullopt;
         }
-        if (character == 0 || latin1.size() == maxSerialNumberCharacters)
+        if (isControlCharacter(character) || latin1.size() == maxSerialNumberCharacters)
             return std::nullopt;
         latin1.push_back(static_cast<char>(character));
     }
@@ -32,8 +43,6 @@ bool isStorableSerialNumber(const std::string &utf8)
     return storableSerialNumber(utf8).has_value();
 }
 
-// The controller's serial number (one Latin-1 byte per character) as UTF-8,
-// for printing.
 std::string serialNumberToUtf8(const std::string &latin1)
 {
     std::string utf8;
@@ -47,4 +56,24 @@ std::string serialNumberToUtf8(const std::string &latin1)
         }
     }
     return utf8;
+}
+
+std::string withControlCharactersEscaped(const std::string &utf8)
+{
+    std::string shown;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const unsigned code = static_cast<unsigned char>(utf8[i]);
+        const unsigned next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+        // U+0080 to U+009F are the two bytes C2 80 to C2 9F.
+        const bool wide = code == 0xC2 && next >= 0x80 && next <= 0x9F;
+        if (!wide && (code >= 0x80 || !isControlCharacter(code))) {
+            shown.push_back(utf8[i]);
+            continue;
+        }
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", wide ? next : code);
+        shown += escaped;
+        i += wide ? 1 : 0;
+    }
+    return shown;
 }

@@ -10,6 +10,7 @@
 
 #include <QMessageBox>
 
+#include <algorithm>
 
 void VnKestrix::loadMiscSettings()
 {
@@ -18,8 +19,11 @@ void VnKestrix::loadMiscSettings()
     std::string serial;
     if (!getSerialNumber(serial))
         qFatal("getting serial number failed");
-    controllerSerialNumber = QString::fromLatin1(serial.data(), static_cast<qsizetype>(serial.size()));
-    setWithoutSignals(ui.serialEdit, [&](QLineEdit *e) { e->setText(controllerSerialNumber); });
+    const QString read = QString::fromLatin1(serial.data(), static_cast<qsizetype>(serial.size()));
+    if (serialNumberIsLive())
+        knownSerialNumber = read;
+    // The plug-in record does not show a number this window wrote since.
+    showSerialNumber(knownSerialNumber.value_or(read));
 
     std::uint8_t reportMode = 0;
     if (!getReportMode(reportMode))
@@ -60,26 +64,43 @@ void VnKestrix::onS3SignalizationModeChange(int sigMode)
         qFatal("setting the S3 signalization mode failed");
 }
 
+// A number that does not fit the field is shown whole, never cut: a cut
+// number would look like the controller's, and a bare Return would write it.
+void VnKestrix::showSerialNumber(const QString &text)
+{
+    shownSerialNumber = text;
+    setWithoutSignals(ui.serialEdit, [&](QLineEdit *e) {
+        e->setMaxLength(std::max(static_cast<int>(maxSerialNumberCharacters),
+                                 static_cast<int>(text.size())));
+        e->setText(text); // and the field counts as unedited
+    });
+}
+
 void VnKestrix::onSerialChange()
 {
     const QString text = ui.serialEdit->text();
-    // Flash survives a limited number of writes: Return followed by a focus
-    // change, or tabbing through the field, must not rewrite it.
-    if (text == controllerSerialNumber)
+    // Only what the user typed is written: the field may hold a number from
+    // the plug-in record, stale or too long, that must not reach flash just
+    // because the user pressed Return or passed through. Flash survives a
+    // limited number of writes, so the number the controller is known to
+    // hold is not written again; a number that may be stale never stops a
+    // write.
+    if (!ui.serialEdit->isModified() || text == knownSerialNumber)
         return;
     const std::optional<std::string> latin1 = storableSerialNumber(text.toUtf8().toStdString());
     if (!latin1) {
-        // Put the stored number back before the box takes the focus, so the
-        // focus change that follows finds nothing to write.
-        setWithoutSignals(ui.serialEdit, [&](QLineEdit *e) { e->setText(controllerSerialNumber); });
+        // Put the number back before the box takes the focus, so the focus
+        // change that follows finds nothing to write.
+        showSerialNumber(shownSerialNumber);
         QMessageBox::warning(this, uiText("Serial Number"),
                              uiText("The serial number must be 1 to 9 characters long and use "
-                                    "only Latin-1 characters."));
+                                    "only printable Latin-1 characters."));
         return;
     }
     if (!setSerialNumber(*latin1))
         qFatal("setting serial number failed");
-    controllerSerialNumber = text;
+    knownSerialNumber = text;
+    showSerialNumber(text);
 }
 
 void VnKestrix::onResetThrmPinButtonClicked()

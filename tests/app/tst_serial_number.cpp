@@ -1,12 +1,16 @@
 // The serial-number field of the Misc page. A number the controller cannot
-// store (empty, or a character without a Latin-1 form) is refused with a
-// warning and the field goes back to the number the controller holds; a
-// number is written to flash, whose write cycles are limited, only when it
-// differs from the one last loaded or written.
+// store (empty, a control character, or a character without a Latin-1 form)
+// is refused with a warning and the field goes back to the number shown
+// before; a number is written to flash, whose write cycles are limited, only
+// when the user changed the field and it differs from the number last read
+// live or written. A number read from the kernel's plug-in cache may be
+// stale: it never stops a write, and is never written back unchanged.
 #include "controller_sim.h"
 #include "modal_box_catcher.h"
 #include "window_harness.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QRegularExpression>
 
@@ -18,20 +22,34 @@ const QString loaded = sim::FactorySerial;
 
 // Empties the field, types `text` one code point at a time (any character:
 // the stock key helpers type Latin-1 only; a character outside the BMP
-// arrives whole, as a keyboard sends it) and presses Return.
-Step typeSerial(const QString &text)
+// arrives whole, as a keyboard sends it) or pastes it (the way a control
+// character gets in), and presses Return.
+Step typeSerial(const QString &text, bool paste = false)
 {
-    return [text](QWidget *w) {
+    return [text, paste](QWidget *w) {
         auto *field = widget<QLineEdit>(w, "serialEdit");
         field->setFocus();
         field->selectAll();
         QTest::keyClick(field, Qt::Key_Backspace);
-        for (qsizetype i = 0; i < text.size();) {
+        QGuiApplication::clipboard()->setText(text);
+        if (paste)
+            field->paste();
+        for (qsizetype i = 0; i < text.size() && !paste;) {
             const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
             QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, text.mid(i, n), Qt::NoModifier);
             i += n;
         }
         QTest::keyClick(field, Qt::Key_Return);
+    };
+}
+
+// Opens the Misc tab afresh, the controller now holding `serial` if given.
+Step reloadMisc(const char *serial = nullptr)
+{
+    return [serial](QWidget *w) {
+        if (serial)
+            sim::setSerialNumber(serial);
+        openTab(w, MiscTab);
     };
 }
 
@@ -52,28 +70,33 @@ void SerialNumberTest::serialNumber_data()
     QTest::addColumn<int>("writes");
     QTest::addColumn<QString>("held"); // afterwards, in the field and in the controller
     QTest::addColumn<bool>("refused");
+    QTest::addColumn<bool>("cached"); // serial numbers come from the kernel's plug-in cache
 
     const QString latin1 = QStringLiteral("\u00C5bo-42");
     const Step returnKey = press("serialEdit", Qt::Key_Return);
-    QTest::newRow("emptied") << typeSerial("") << 0 << loaded << true;
-    QTest::newRow("euro sign") << typeSerial(QStringLiteral("SN\u20AC42")) << 0 << loaded << true;
-    QTest::newRow("outside the BMP") << typeSerial(QStringLiteral("A\U0001F600")) << 0 << loaded << true;
+    QTest::newRow("emptied") << typeSerial("") << 0 << loaded << true << false;
+    QTest::newRow("euro sign") << typeSerial(QStringLiteral("SN\u20AC42")) << 0 << loaded << true << false;
+    QTest::newRow("outside the BMP") << typeSerial(QStringLiteral("A\U0001F600")) << 0 << loaded << true << false;
     QTest::newRow("emptied after a write")
-        << steps({typeSerial("NEW-01"), typeSerial("")}) << 1 << "NEW-01" << true;
-    QTest::newRow("Return, then focus moves on") << typeSerial("NEW-01") << 1 << "NEW-01" << false;
-    QTest::newRow("Latin-1 beyond ASCII") << typeSerial(latin1) << 1 << latin1 << false;
-    QTest::newRow("Return without an edit") << returnKey << 0 << loaded << false;
-    QTest::newRow("passing through") << focus("serialEdit") << 0 << loaded << false;
-    QTest::newRow("retyped as loaded") << typeSerial(loaded) << 0 << loaded << false;
+        << steps({typeSerial("NEW-01"), typeSerial("")}) << 1 << "NEW-01" << true << false;
+    QTest::newRow("Return, then focus moves on") << typeSerial("NEW-01") << 1 << "NEW-01" << false << false;
+    QTest::newRow("Latin-1 beyond ASCII") << typeSerial(latin1) << 1 << latin1 << false << false;
+    QTest::newRow("passing through") << focus("serialEdit") << 0 << loaded << false << false;
+    QTest::newRow("retyped as loaded") << typeSerial(loaded) << 0 << loaded << false << false;
     QTest::newRow("changed and changed back")
-        << steps({typeSerial("NEW-01"), typeSerial(loaded)}) << 2 << loaded << false;
+        << steps({typeSerial("NEW-01"), typeSerial(loaded)}) << 2 << loaded << false << false;
     QTest::newRow("changed by someone else, then Return")
-        << steps({[](QWidget *w) {
-                      sim::setSerialNumber("OTHER");
-                      openTab(w, MiscTab);
-                  },
-                  returnKey})
-        << 0 << "OTHER" << false;
+        << steps({reloadMisc("OTHER"), returnKey})
+        << 0 << "OTHER" << false << false;
+    QTest::newRow("pasted control character") << typeSerial("SN\t01", true) << 0 << loaded << true << false;
+    QTest::newRow("twelve characters, then Return")
+        << steps({reloadMisc("ABCDEFGHIJKL"), returnKey}) << 0 << "ABCDEFGHIJKL" << false << false;
+    QTest::newRow("Return on a number that may be stale") << returnKey << 0 << loaded << false << true;
+    QTest::newRow("retyped as loaded, which may be stale") << typeSerial(loaded) << 1 << loaded << false << true;
+    QTest::newRow("written, reloaded stale, then Return")
+        << steps({typeSerial("NEW-01"), reloadMisc(), returnKey}) << 0 << "NEW-01" << false << true;
+    QTest::newRow("written, reloaded stale, then the old number typed back")
+        << steps({typeSerial("NEW-01"), reloadMisc(), typeSerial(loaded)}) << 1 << loaded << false << true;
 }
 
 // Every step ends with the focus moving on, which must neither write nor
@@ -84,7 +107,9 @@ void SerialNumberTest::serialNumber()
     QFETCH(int, writes);
     QFETCH(QString, held);
     QFETCH(bool, refused);
+    QFETCH(bool, cached);
 
+    sim::setSerialCached(cached);
     auto window = openWindow();
     clearCalls();
     ModalBoxCatcher catcher;
@@ -97,7 +122,7 @@ void SerialNumberTest::serialNumber()
     QCOMPARE(QString::fromLatin1(sim::serialNumber().c_str()), held);
     QCOMPARE(boxes(catcher, window.get()),
              refused ? QStringList{"warning|Serial Number|The serial number must be 1 to 9 characters long and use "
-                                   "only Latin-1 characters.|OK"}
+                                   "only printable Latin-1 characters.|OK"}
                      : QStringList{});
 }
 

@@ -191,6 +191,7 @@ private slots:
         row("unknown name to get", "get gpio.levels", "gpio.levels");
         row("serial of ten characters", "serial ABCDEFGHIJ", "1 to 9 Latin-1");
         row("serial beyond Latin-1", "serial SN\u20ac1", "1 to 9 Latin-1");
+        row("serial with a control character", "serial SN\t01", "\"SN\\x0901\" is not accepted|no control");
         row("unknown action", "action reboot", "serve-watchdog");
         row("gpio write beyond a byte", "gpio write 0x1ff", "0x00 to 0xff");
         row("guard line unknown", "guard set gpio8=1,shutdown", "gpio8");
@@ -214,6 +215,8 @@ private slots:
         row("accepted parts and a refused serial", import, "PROFILE: serial: must be a string of 1 to 9 Latin-1",
             R"({"version": 1, "settings": {"sample-rate": 100}, "serial": "ABCDEFGHIJ",
                 "guard": {"gpio0": {"level": 1, "action": "standby"}}})");
+        row("serial with a control character in a profile", import, "PROFILE: serial: must be a string of 1 to 9 Latin-1",
+            R"({"version": 1, "serial": "SN\u000a01"})");
         row("not JSON", import, "PROFILE: not valid JSON", R"({"version": 1,)");
         row("key given twice", import, "PROFILE: settings: \"sample-rate\" is given twice",
             R"({"version": 1, "settings": {"sample-rate": 0, "sample-rate": 20}})");
@@ -252,9 +255,11 @@ private slots:
         QVERIFY(!QFile::exists(path("registry")));
     }
 
-    // What a command leaves in the controller ("key=value" of its state), or,
-    // with exit code 1, the one line it prints when a call fails or a value
-    // reads back different; no set reaches flash then.
+    // What commands (separated by " ; ", each but the last succeeding) leave
+    // in the controller ("key=value" of its state, then '|' and parts of what
+    // the last one prints), or, with exit code 1, the one line the last
+    // prints when a call fails or a value reads back different; no parameter
+    // reaches flash then.
     void commandEffect_data()
     {
         QTest::addColumn<int>("exitCode");
@@ -263,11 +268,13 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("environment");
         const auto row = [](const char *tag, int exitCode, const char *state, const char *command,
-                            const char *expected, const char *environment = "") {
-            QTest::newRow(tag) << exitCode << QByteArray(state) << QString::fromUtf8(command) << QString(expected)
+                            const QString &expected, const char *environment = "") {
+            QTest::newRow(tag) << exitCode << QByteArray(state) << QString::fromUtf8(command) << expected
                                << QString(environment);
         };
         const char *ignoreWrites = "REDI_SIM_IGNORE_WRITES=1";
+        const char *cached = "REDI_SIM_SERIAL_CACHED=1"; // the kernel's number of the plug-in
+        const QString stale = "may be stale until the board is reconnected";
         row("power bit keeps the others", 0, "ram.power_settings=0x12", "set power.restart-after-power-failure=on",
             "ram.power_settings=22");
         row("boot mode clears bits 5-7 as the window does", 0, "ram.power_settings=0xe5",
@@ -279,10 +286,21 @@ private slots:
         row("--save reaches flash", 0, "", "set sample-rate=100 --save", "flash.sample_rate=100");
         row("save copies RAM to flash", 0, "ram.power_settings=0xe5", "save", "flash.power_settings=229");
         row("Latin-1 serial number", 0, "", "serial J\u00fcrgen", "serial=J\\xfcrgen");
+        row("serial written, not readable live", 0, "", "serial NEW000002", "serial=NEW000002|" + stale, cached);
+        row("serial read in a new process, not live", 0, "", "serial NEW000002 ; serial",
+            "serial=NEW000002|SIM000001|" + stale, cached);
+        row("info with a number that may be stale", 0, "", "serial NEW000002 ; info",
+            "serial=NEW000002|serial=SIM000001|" + stale, cached);
+        row("old serial written back, not live", 0, "", "serial NEW000002 ; serial SIM000001", "serial=SIM000001",
+            cached);
+        row("control characters held are shown escaped", 0, "serial=A\\x0aB\\x85", "info",
+            "serial=A\\x0aB\\x85|serial=A\\x0aB\\x85");
         row("gpio levels", 0, "", "gpio write 0,7", "output_levels=129");
         row("action", 0, "", "action serve-watchdog", "actions.serve_watchdog=1");
         row("ignored write", 1, "", "set watchdog.delay=300 --save",
             "watchdog.delay: wrote 300.0 but the controller reads back 120.0", ignoreWrites);
+        row("ignored serial write", 1, "", "serial NEW000002",
+            "serial: wrote NEW000002 but the controller reads back SIM000001", ignoreWrites);
         row("ignored write of one power bit", 1, "", "set power.restart-after-temperature-failure=on",
             "power.restart-after-temperature-failure: wrote on but the controller reads back off", ignoreWrites);
         row("failed read before a partial write", 1, "", "set power.board-option=on --save",
@@ -301,14 +319,23 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(QString, environment);
         const Board board = newBoard("board", state);
-        const CliRun run = this->run(command, board, environment.split(' ', Qt::SkipEmptyParts));
+        const QStringList commands = command.split(" ; ");
+        CliRun run;
+        for (const QString &each : commands) {
+            run = this->run(each, board, environment.split(' ', Qt::SkipEmptyParts));
+            QVERIFY2(run.exitCode == 0 || &each == &commands.last(), qPrintable(run.err));
+        }
         QVERIFY2(run.exitCode == exitCode, qPrintable(run.err));
         if (exitCode == 0) {
-            QCOMPARE(board.state().value(expected.section('=', 0, 0)), expected.section('=', 1));
+            QStringList parts = expected.split('|');
+            const QString held = parts.takeFirst();
+            QCOMPARE(board.state().value(held.section('=', 0, 0)), held.section('=', 1));
+            for (const QString &part : parts)
+                QVERIFY2((run.out + run.err.toUtf8()).contains(part.toUtf8()), qPrintable(run.out + run.err));
         } else {
             QCOMPARE(run.err.count('\n'), 1);
             QVERIFY2(run.err.contains(expected), qPrintable(run.err));
-            QCOMPARE(board.log().filter(" get=0 ok req=000001"), QStringList());
+            QCOMPARE(board.log().filter(QRegularExpression(" get=0 ok req=0000010[12]")), QStringList());
         }
     }
 

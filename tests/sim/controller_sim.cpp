@@ -116,7 +116,9 @@ int Usk_FindSensor_a(int selector, int reserved1, int reserved2, int reserved3, 
     std::strncpy(record->deviceName, s.device.c_str(), sizeof record->deviceName - 1);
     record->releaseNumber[0] = static_cast<unsigned char>(s.release & 0xFF);
     record->releaseNumber[1] = static_cast<unsigned char>(s.release >> 8);
-    std::strncpy(record->serialNumber, s.firmware.serial.c_str(), sizeof record->serialNumber - 1);
+    const std::string &serial = s.serialCached ? s.pluggedSerial : s.firmware.serial;
+    std::strncpy(record->serialNumber, serial.c_str(), sizeof record->serialNumber - 1);
+    record->flags = s.serialCached ? 0 : REDI_RECORD_SERIAL_LIVE;
     return finish(call, Result::Ok);
 }
 

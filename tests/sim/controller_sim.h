@@ -50,6 +50,13 @@ struct Simulator {
     std::string device = DefaultDeviceName; // what a find reports and later calls must name
     std::uint16_t release = DefaultReleaseNumber;
     bool absent = false; // every call fails; a failed find leaves the record alone
+    // The serial number the kernel read when the board was plugged in. With
+    // serialCached a find reports it, flag REDI_RECORD_SERIAL_LIVE clear, as
+    // a library does that cannot ask the device: a number written since the
+    // plug-in then shows only after a re-plug. Otherwise a find reports the
+    // firmware's number with the flag set.
+    std::string pluggedSerial = FactorySerial;
+    bool serialCached = false;
     std::vector<FailRule> failRules;
     std::vector<Call> log;
 };
@@ -60,7 +67,9 @@ inline void reset() { simulator() = Simulator{}; }
 inline void setRamValue(Param p, std::uint16_t v) { simulator().firmware.value(Bank::Ram, p) = v; }
 inline void setFlashValue(Param p, std::uint16_t v) { simulator().firmware.value(Bank::Flash, p) = v; }
 inline std::string serialNumber() { return simulator().firmware.serial; }
-inline void setSerialNumber(const std::string &text) { simulator().firmware.serial = text; }
+// A board plugged in with this number: the firmware and the kernel's cache agree.
+inline void setSerialNumber(const std::string &text) { simulator().firmware.serial = simulator().pluggedSerial = text; }
+inline void setSerialCached(bool on) { simulator().serialCached = on; }
 inline void setReleaseNumber(std::uint16_t bcd) { simulator().release = bcd; }
 inline void setDeviceName(const std::string &name) { simulator().device = name; }
 inline void setInputLevels(std::uint8_t levels) { simulator().firmware.inputLevels = levels; }

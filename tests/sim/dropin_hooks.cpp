@@ -77,6 +77,7 @@ void sim::detail::beforeCall()
     }
     setAbsent(flag("REDI_SIM_ABSENT"));
     setIgnoreWrites(flag("REDI_SIM_IGNORE_WRITES"));
+    setSerialCached(flag("REDI_SIM_SERIAL_CACHED"));
     std::string error;
     if (!addFailRules(variable("REDI_SIM_FAIL"), &error))
         die("REDI_SIM_FAIL: " + error);

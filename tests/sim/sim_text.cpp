@@ -8,6 +8,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <optional>
 #include <sstream>
 
 namespace sim {
@@ -86,7 +87,8 @@ std::string stateText()
 {
     Simulator &s = simulator();
     std::string text = "# controller simulator state (tests/sim/README.md)\ndevice=" + detail::escape(s.device)
-        + "\nserial=" + detail::escape(s.firmware.serial) + '\n';
+        + "\nserial=" + detail::escape(s.firmware.serial) + "\nplugged_serial=" + detail::escape(s.pluggedSerial)
+        + '\n';
     for (const NumberField &f : numberFields(s))
         text += f.key + '=' + std::to_string(f.get()) + '\n';
     return text;
@@ -98,6 +100,7 @@ bool loadStateText(const std::string &text, std::string *error)
     const std::vector<NumberField> fields = numberFields(loaded);
     std::istringstream in(text);
     std::string line;
+    std::optional<std::string> serial, plugged;
     for (int lineNo = 1; std::getline(in, line); ++lineNo) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -110,13 +113,19 @@ bool loadStateText(const std::string &text, std::string *error)
         std::string s;
         if (key == "device" && unescape(value, s) && !s.empty() && s.size() < REDI_DEVICE_NAME_SIZE)
             loaded.device = s;
-        else if (key == "serial" && unescape(value, s) && s.size() < sizeof(RediDeviceRecord::serialNumber))
-            loaded.firmware.serial = s;
+        else if ((key == "serial" || key == "plugged_serial") && unescape(value, s)
+                 && s.size() < sizeof(RediDeviceRecord::serialNumber))
+            (key == "serial" ? serial : plugged) = s;
         else if (number != fields.end() && parseNumber(value, number->max, n))
             number->set(n);
         else
             return fail(error, "line " + std::to_string(lineNo) + ": unknown key or bad value in '" + line + "'");
     }
+    // A board given a serial number alone was plugged in with it.
+    if (serial)
+        loaded.firmware.serial = *serial;
+    if (serial || plugged)
+        loaded.pluggedSerial = plugged.value_or(loaded.firmware.serial);
     simulator() = loaded;
     return true;
 }
