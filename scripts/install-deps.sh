@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and running need, and with
 # --tests also what the test suites use (Xvfb and xdotool for the end-to-end
-# suite, qemu and Debian's kernel for the HID suite, the packaging tools).
+# suite, qemu and Debian's kernel for the HID suite, the packaging tools,
+# mingw-w64 and Wine for the Windows cross build).
 # Only packages that are missing are installed; run as root or with sudo.
 set -euo pipefail
 
@@ -19,14 +20,25 @@ if [ "${1:-}" = "--tests" ]; then
   )
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# The Windows cross build and Wine (64-bit only, no i386 architecture needed)
+# for the registry conformance test; it reports a skip where they are missing.
+optional=()
+[ "${1:-}" = "--tests" ] && optional=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
+
+missing() {
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+mapfile -t missing < <(missing "${packages[@]}")
+mapfile -t missing_optional < <(missing "${optional[@]}")
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+[ ${#missing[@]} -eq 0 ] || $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+[ ${#missing_optional[@]} -eq 0 ] ||
+  $sudo apt-get install -y -qq --no-install-recommends "${missing_optional[@]}" ||
+  echo "install-deps: ${missing_optional[*]} not installed; the Windows cross-build test will be skipped" >&2

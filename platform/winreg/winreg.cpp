@@ -25,6 +25,7 @@ constexpr const char *storeVariable = "VNKESTRIX_REGISTRY";
 // How long one call waits for another process's write lock; a transaction
 // has one time-out for all of its calls.
 constexpr auto busyTimeout = std::chrono::milliseconds(5000);
+constexpr std::size_t maxValueNameLength = 16383;
 
 // Rights that need a writable store: the value and key writes, plus DELETE,
 // WRITE_DAC and WRITE_OWNER, which KEY_ALL_ACCESS carries.
@@ -558,9 +559,10 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, 
     std::string path;
     bool created = false;
     rc = walk(s, parent.path, parts, false, path, created);
+    // The parent handle's own rights do not matter here (one opened with
+    // KEY_READ may create below it), as in Wine's registry; the store must
+    // be writable.
     if (rc == ERROR_FILE_NOT_FOUND) {
-        if (!(parent.access & KEY_CREATE_SUB_KEY))
-            return ERROR_ACCESS_DENIED;
         rc = s.connect(true);
         if (rc == ERROR_SUCCESS)
             rc = createPath(s, parent.path, parts, path, created);
@@ -648,6 +650,10 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
 {
     if (!lpData && cbData > 0)
         return ERROR_NOACCESS;
+    // Windows' limit on value names; longer ones would be values that no
+    // Windows program could write.
+    if (lpValueName && std::strlen(lpValueName) > maxValueNameLength)
+        return ERROR_INVALID_PARAMETER;
 
     Store &s = store();
     std::lock_guard<std::mutex> lock(s.mutex);
