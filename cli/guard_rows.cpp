@@ -37,9 +37,7 @@ std::optional<GuardRow> rowFromWords(std::size_t line, const QString &level, con
 
 QString guardLineName(std::size_t line)
 {
-    if (line < 8)
-        return QStringLiteral("gpio%1").arg(line);
-    return line == 8 ? QStringLiteral("batlow") : QStringLiteral("pwrbtn");
+    return QString::fromLatin1(guardLineKeys[line]);
 }
 
 std::optional<std::size_t> findGuardLine(const QString &name)

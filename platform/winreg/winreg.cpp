@@ -2,6 +2,7 @@
 // the file for the programs that read it.
 
 #include "winreg.h"
+#include "registry_store.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -80,11 +81,6 @@ const char *rootName(HKEY key)
     return nullptr;
 }
 
-std::string wantedStorePath()
-{
-    const char *path = std::getenv(storeVariable);
-    return path && *path ? path : systemStoreFile;
-}
 
 // Runs one statement and hands back the first column of its first row.
 int firstColumn(sqlite3 *db, const char *sql, std::string *result = nullptr)
@@ -191,7 +187,7 @@ public:
     // counts as an empty registry.
     LONG connect(bool write)
     {
-        const std::string wanted = wantedStorePath();
+        const std::string wanted = registryStorePath();
         if (wanted != path_) {
             close();
             path_ = wanted;
@@ -580,3 +576,9 @@ LONG RegCloseKey(HKEY hKey)
 }
 
 } // extern "C"
+
+std::string registryStorePath()
+{
+    const char *path = std::getenv(storeVariable);
+    return path && *path ? path : systemStoreFile;
+}
