@@ -41,5 +41,7 @@ void runGuard(const Invocation &invocation)
         saveGuardTableOrFail(table);
         return;
     }
-    failUsage(QStringLiteral("usage: vnkestrix-cli guard get | set LINE=LEVEL,ACTION... (see guard --help)"));
+    if (operation == QLatin1String("status") && invocation.arguments.size() == 1)
+        return runGuardStatus(invocation);
+    failUsage(QStringLiteral("usage: vnkestrix-cli guard get | set LINE=LEVEL,ACTION... | status (see guard --help)"));
 }
