@@ -185,6 +185,26 @@ private slots:
         QVERIFY(run.status.find("last-fired=gpio5 standby T\n") != std::string::npos);
     }
 
+    // The shipped file shows every key at its default: uncommented, it must
+    // parse to exactly the defaults the service has without it.
+    void shippedConfigurationShowsTheDefaults()
+    {
+        QFile file(QStringLiteral(SHIPPED_CONFIG));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll()).replace(QRegularExpression("(?m)^#([a-z])"), "\\1");
+        std::vector<std::string> errors;
+        const auto config = parseServiceConfig(text.toStdString(), errors);
+        QVERIFY2(config, errors.empty() ? "" : errors.front().c_str());
+        const ServiceConfig defaults;
+        QCOMPARE(config->pollInterval, defaults.pollInterval);
+        QCOMPARE(config->debounce, defaults.debounce);
+        QCOMPARE(config->startupGrace, defaults.startupGrace);
+        QCOMPARE(config->serveWatchdog, defaults.serveWatchdog);
+        QVERIFY(!config->batlowBit && !config->pwrbtnBit);
+        QCOMPARE(config->statusFile, defaults.statusFile);
+        QCOMPARE(text.count(QRegularExpression("(?m)^[a-z-]+ = ")), 7);
+    }
+
     void configuration_data()
     {
         QTest::addColumn<QString>("text");
