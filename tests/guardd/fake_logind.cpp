@@ -1,11 +1,12 @@
 // A stand-in for systemd-logind on a private bus: owns org.freedesktop.login1,
 // answers Manager.Suspend(b) and Manager.PowerOff(b), and appends each call
-// ("Suspend interactive=0") to the file named by its argument. It runs until
-// it is killed.
+// ("Suspend interactive=0 at=<seconds since the epoch>") to the file named by
+// its argument. It runs until it is killed.
 #include <systemd/sd-bus.h>
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -18,7 +19,10 @@ int record(sd_bus_message *message, void *, sd_bus_error *)
     if (rc < 0)
         return rc;
     if (FILE *log = std::fopen(logPath, "a")) {
-        std::fprintf(log, "%s interactive=%d\n", sd_bus_message_get_member(message), interactive);
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        std::fprintf(log, "%s interactive=%d at=%lld.%09ld\n", sd_bus_message_get_member(message), interactive,
+                     static_cast<long long>(now.tv_sec), now.tv_nsec);
         std::fclose(log);
     }
     return sd_bus_reply_method_return(message, nullptr);
