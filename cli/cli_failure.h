@@ -26,3 +26,25 @@ struct CliFailure {
 {
     throw CliFailure{ExitOperationFailed, message};
 }
+
+// Input shown back in a message: control characters as \xNN, and no more
+// than 40 characters, then how long the whole is.
+inline QString echoed(const QString &text)
+{
+    constexpr qsizetype shown = 40;
+    QString result;
+    for (const QChar c : text.left(shown)) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            result += c;
+    }
+    if (text.size() > shown)
+        result += QStringLiteral("... (%1 characters)").arg(text.size());
+    return result;
+}
+
+inline QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + echoed(text) + QLatin1Char('"');
+}

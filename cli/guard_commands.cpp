@@ -11,7 +11,7 @@ void runGuard(const Invocation &invocation)
 {
     const QString operation = invocation.arguments.first();
     if (operation == QLatin1String("get") && invocation.arguments.size() == 1) {
-        const GuardTable table = loadGuardTableOrFail();
+        const GuardTable table = readGuardTableOrFail();
         QJsonObject json;
         for (std::size_t line = 0; line < guardLineCount; ++line) {
             if (invocation.isSet(QStringLiteral("json")))
@@ -36,9 +36,7 @@ void runGuard(const Invocation &invocation)
         }
         // The other rows keep what the store holds, including numbers the
         // command line has no word for.
-        GuardTable table = loadGuardTableOrFail();
-        applyGuardRows(table, rows);
-        saveGuardTableOrFail(table);
+        changeGuardRowsOrFail(rows);
         return;
     }
     if (operation == QLatin1String("status") && invocation.arguments.size() == 1)

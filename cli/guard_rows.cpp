@@ -1,6 +1,7 @@
 #include "guard_rows.h"
 
 #include "cli_failure.h"
+#include "registry_api.h"
 
 #include <QJsonObject>
 #include <QStringList>
@@ -67,7 +68,7 @@ std::optional<GuardRow> parseGuardRowText(std::size_t line, const QString &text,
     if (parts.size() == 2)
         row = rowFromWords(line, parts[0], parts[1]);
     if (!row)
-        problem = QStringLiteral("\"%1\" is not accepted: it takes %2").arg(text, accepted());
+        problem = QStringLiteral("%1 is not accepted: it takes %2").arg(quoted(text), accepted());
     return row;
 }
 
@@ -78,7 +79,7 @@ std::optional<GuardRow> parseGuardRowJson(std::size_t line, const QJsonValue &va
     const QJsonValue action = object.value(QStringLiteral("action"));
     std::optional<GuardRow> row;
     if (value.isObject() && object.size() == 2 && level.isDouble() && action.isString())
-        row = rowFromWords(line, QString::number(level.toDouble()), action.toString());
+        row = rowFromWords(line, QString::number(level.toDouble(), 'g', 17), action.toString());
     if (!row)
         problem = QStringLiteral("must be {\"level\": 0 or 1, \"action\": one of %1}")
                       .arg(actionWords.join(QLatin1String(", ")));
@@ -89,12 +90,12 @@ GuardRow parseGuardAssignment(const QString &argument)
 {
     const qsizetype equals = argument.indexOf(QLatin1Char('='));
     if (equals < 0)
-        failUsage(QStringLiteral("\"%1\": expected LINE=LEVEL,ACTION").arg(argument));
+        failUsage(QStringLiteral("%1: expected LINE=LEVEL,ACTION").arg(quoted(argument)));
     const QString name = argument.left(equals);
     const std::optional<std::size_t> line = findGuardLine(name);
     if (!line)
-        failUsage(QStringLiteral("\"%1\": unknown line; the lines are gpio0 to gpio7, batlow and pwrbtn")
-                      .arg(name));
+        failUsage(QStringLiteral("%1: unknown line; the lines are gpio0 to gpio7, batlow and pwrbtn")
+                      .arg(quoted(name)));
     QString problem;
     const std::optional<GuardRow> row = parseGuardRowText(*line, argument.mid(equals + 1), problem);
     if (!row)
@@ -102,24 +103,32 @@ GuardRow parseGuardAssignment(const QString &argument)
     return *row;
 }
 
-GuardTable loadGuardTableOrFail()
+namespace {
+
+[[noreturn]] void failStore(long error, bool writing)
+{
+    failOperation(QStringLiteral("the guard table could not be %1: %2: %3")
+                      .arg(writing ? QStringLiteral("saved, nothing was changed") : QStringLiteral("read"),
+                           QString::fromStdString(guardStoreName()),
+                           QString::fromStdString(guardStoreCause(error, writing))));
+}
+
+} // namespace
+
+GuardTable readGuardTableOrFail()
 {
     GuardTable table;
-    if (loadGuardTable(table) != GuardResult::Ok)
-        failOperation(QStringLiteral("the guard table's registry key could not be created or opened"));
+    long error = ERROR_SUCCESS;
+    if (readGuardTable(table, &error) != GuardResult::Ok)
+        failStore(error, false);
     return table;
 }
 
-void saveGuardTableOrFail(const GuardTable &table)
+void changeGuardRowsOrFail(const QList<GuardRow> &rows)
 {
-    switch (saveGuardTable(table)) {
-    case GuardResult::Ok:
-        return;
-    case GuardResult::KeyNotOpened:
-        failOperation(QStringLiteral("the guard table's registry key could not be created or opened"));
-    case GuardResult::WriteFailed:
-        failOperation(QStringLiteral("the guard table's registry values could not be written"));
-    }
+    long error = ERROR_SUCCESS;
+    if (updateGuardTable([&](GuardTable &table) { applyGuardRows(table, rows); }, &error) != GuardResult::Ok)
+        failStore(error, true);
 }
 
 void applyGuardRows(GuardTable &table, const QList<GuardRow> &rows)

@@ -34,8 +34,12 @@ std::optional<GuardRow> parseGuardRowJson(std::size_t line, const QJsonValue &va
 // "gpio3=1,shutdown" from the command line; throws on a bad one.
 GuardRow parseGuardAssignment(const QString &argument);
 
-// The store's table; a store that cannot be opened or written throws.
-GuardTable loadGuardTableOrFail();
-void saveGuardTableOrFail(const GuardTable &table);
+// The store's table, opened for reading only: a missing store or key is the
+// table of defaults, and nothing is made. A store that fails throws, naming
+// the file and the cause.
+GuardTable readGuardTableOrFail();
+// Changes `rows` and keeps the others, reading and writing in one transaction
+// of the store, so that writers at the same time take turns; throws as above.
+void changeGuardRowsOrFail(const QList<GuardRow> &rows);
 
 void applyGuardRows(GuardTable &table, const QList<GuardRow> &rows);

@@ -1,6 +1,8 @@
 #include "profile.h"
 
+#include "cli_failure.h"
 #include "serial_number_rules.h"
+#include "strict_json.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -20,7 +22,7 @@ void readSettingsPart(const QJsonValue &value, Profile &profile, QStringList &pr
     }
     const QJsonObject settings = value.toObject();
     for (auto it = settings.begin(); it != settings.end(); ++it) {
-        const QString where = settingsKey + QLatin1Char('.') + it.key();
+        const QString where = settingsKey + QLatin1Char('.') + echoed(it.key());
         const SettingDefinition *setting = findSetting(it.key());
         if (!setting) {
             problems.append(where + QStringLiteral(": unknown setting"));
@@ -55,7 +57,7 @@ void readGuardPart(const QJsonValue &value, Profile &profile, QStringList &probl
     profile.hasGuard = true;
     const QJsonObject guard = value.toObject();
     for (auto it = guard.begin(); it != guard.end(); ++it) {
-        const QString where = guardKey + QLatin1Char('.') + it.key();
+        const QString where = guardKey + QLatin1Char('.') + echoed(it.key());
         // Exact names only: a JSON object could hold both "gpio0" and "GPIO0".
         const std::optional<std::size_t> line = findGuardLine(it.key());
         if (!line || guardLineName(*line) != it.key()) {
@@ -95,6 +97,9 @@ QJsonObject profileJson(const Profile &profile)
 
 QStringList readProfile(const QByteArray &json, Profile &profile)
 {
+    const QStringList strictProblems = strictJsonProblems(json);
+    if (!strictProblems.isEmpty())
+        return strictProblems;
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError)
@@ -128,7 +133,7 @@ QStringList readProfile(const QByteArray &json, Profile &profile)
         else if (it.key() == guardKey)
             readGuardPart(it.value(), profile, problems);
         else
-            problems.append(it.key() + QStringLiteral(": unknown key"));
+            problems.append(echoed(it.key()) + QStringLiteral(": unknown key"));
     }
     return problems;
 }

@@ -21,14 +21,39 @@ bool isStandardStream(const QString &path)
     return path == QLatin1String("-");
 }
 
+// A profile is a few kilobytes; anything above this is refused before it is
+// read whole, so that no input (standard input included) can exhaust memory.
+constexpr qint64 profileSizeLimit = 1 << 20;
+
 QByteArray readProfileFile(const QString &path)
 {
     QFile file;
     const bool opened = isStandardStream(path) ? file.open(stdin, QIODevice::ReadOnly)
                                                : (file.setFileName(path), file.open(QIODevice::ReadOnly));
-    if (!opened)
+    QByteArray json;
+    while (opened && json.size() <= profileSizeLimit) {
+        const QByteArray part = file.read(profileSizeLimit + 1 - json.size());
+        if (part.isEmpty())
+            break;
+        json += part;
+    }
+    if (!opened || file.error() != QFileDevice::NoError)
         failUsage(QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString()));
-    return file.readAll();
+    if (json.size() > profileSizeLimit)
+        failUsage(QStringLiteral("%1: larger than 1 MiB, which no profile is; nothing was read further").arg(path));
+    return json;
+}
+
+// Every problem is named up to a point; past it, how many more there are.
+QString problemLines(const QString &path, const QStringList &problems)
+{
+    constexpr qsizetype shown = 20;
+    QStringList lines;
+    for (const QString &problem : problems.mid(0, shown))
+        lines.append(path + QStringLiteral(": ") + problem);
+    if (problems.size() > shown)
+        lines.append(QStringLiteral("%1: and %2 more problems").arg(path).arg(problems.size() - shown));
+    return lines.join(QLatin1Char('\n'));
 }
 
 // Written whole or not at all: a profile cut short by a full disk would be
@@ -82,7 +107,7 @@ void printChanges(const Profile &profile, bool toFlash)
             changes.append(change(QStringLiteral("serial"), serialText(serial), serialText(*profile.serialNumber)));
     }
     if (profile.hasGuard) {
-        const GuardTable table = loadGuardTableOrFail();
+        const GuardTable table = readGuardTableOrFail();
         for (const GuardRow &row : profile.guardRows) {
             if (table.levels[row.line] != row.level || table.actions[row.line] != row.action) {
                 changes.append(change(QStringLiteral("guard.") + guardLineName(row.line),
@@ -110,7 +135,7 @@ void runExport(const Invocation &invocation)
     if (invocation.isSet(QStringLiteral("serial")))
         profile.serialNumber = readSerialNumber();
     if (invocation.isSet(QStringLiteral("guard"))) {
-        profile.guardRows = allGuardRows(loadGuardTableOrFail());
+        profile.guardRows = allGuardRows(readGuardTableOrFail());
         profile.hasGuard = true;
     }
     const QByteArray json = QJsonDocument(profileJson(profile)).toJson(QJsonDocument::Indented);
@@ -131,7 +156,7 @@ void runImport(const Invocation &invocation)
     Profile profile;
     const QStringList problems = readProfile(readProfileFile(path), profile);
     if (!problems.isEmpty())
-        failUsage(path + QStringLiteral(": ") + problems.join(QLatin1Char('\n') + path + QStringLiteral(": ")));
+        failUsage(problemLines(path, problems));
 
     const bool toFlash = invocation.isSet(QStringLiteral("save"));
     if (!profile.settings.isEmpty() || profile.serialNumber)
@@ -144,9 +169,6 @@ void runImport(const Invocation &invocation)
         writeSettings(profile.settings, toFlash);
     if (profile.serialNumber)
         writeSerialNumberIfChanged(*profile.serialNumber);
-    if (profile.hasGuard) {
-        GuardTable table = loadGuardTableOrFail();
-        applyGuardRows(table, profile.guardRows);
-        saveGuardTableOrFail(table);
-    }
+    if (profile.hasGuard)
+        changeGuardRowsOrFail(profile.guardRows);
 }

@@ -87,11 +87,6 @@ std::optional<std::uint16_t> parseSources(const SettingDefinition &setting, cons
     return bits;
 }
 
-QString quoted(const QString &text)
-{
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
 QString refusal(const SettingDefinition &setting, const QString &given)
 {
     return QStringLiteral("%1 is not accepted: it takes %2").arg(given, acceptedValues(setting));

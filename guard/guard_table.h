@@ -6,6 +6,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 inline constexpr const char *guardKeyPath = "SOFTWARE\\Vantrel\\Brivane";
 
@@ -38,15 +40,40 @@ struct GuardTable {
 
 enum class GuardResult {
     Ok,
-    KeyNotOpened, // the key could be neither opened nor created with full access
-    WriteFailed, // saving only: at least one of the 20 writes failed
+    KeyNotOpened, // the key could not be opened (or made) as the operation needs
+    ReadFailed, // the store failed while a value was read; a missing value is no failure
+    WriteFailed, // saving only: the table was not written
 };
 
-// Opens the key (creating it when missing) and reads the 20 values. A value
-// that is missing, not a REG_DWORD or not four bytes long leaves its number
-// in `table` as it was.
-GuardResult loadGuardTable(GuardTable &table);
+// Each operation can hand back the registry's result code of its failure
+// (`error`, ERROR_SUCCESS when it succeeded), for messages that say why.
+//
+// Where the store is the registry stand-in, a save is one transaction: all
+// 20 values or none, and the wait for other writers is one time-out (a few
+// seconds) for the whole save. On Windows the 20 values are written one by
+// one, all attempted even when one fails.
 
-// Opens the key (creating it when missing) and writes the 20 values, levels
-// first, each in its own write; all 20 are attempted even when one fails.
-GuardResult saveGuardTable(const GuardTable &table);
+// Opens the key as the Guard page does, with full access and making it when
+// missing, and reads the 20 values. A value that is missing, not a REG_DWORD
+// or not four bytes long leaves its number in `table` as it was.
+GuardResult loadGuardTable(GuardTable &table, long *error = nullptr);
+
+// The same for readers that change nothing: read access only, and a missing
+// key or store is a table of defaults (Ok, `table` as it was). Nothing is made.
+GuardResult readGuardTable(GuardTable &table, long *error = nullptr);
+
+// Opens the key (making it when missing) and writes the 20 values, levels
+// first.
+GuardResult saveGuardTable(const GuardTable &table, long *error = nullptr);
+
+// Reads the table, lets `change` edit it and saves it, all in one transaction
+// of the stand-in: concurrent updates take turns and none is lost.
+GuardResult updateGuardTable(const std::function<void(GuardTable &)> &change,
+                             long *error = nullptr);
+
+// Where the table is kept, for messages: the stand-in's store file, or the
+// key's path on Windows.
+std::string guardStoreName();
+
+// Why the store failed, in the user's words, from an operation's `error`.
+std::string guardStoreCause(long error, bool writing);

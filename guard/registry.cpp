@@ -10,6 +10,13 @@ bool isPredefinedRoot(HKEY handle)
         || handle == HKEY_LOCAL_MACHINE || handle == HKEY_USERS;
 }
 
+LONG handOn(LONG rc, LONG *result)
+{
+    if (result)
+        *result = rc;
+    return rc;
+}
+
 } // namespace
 
 RegistryKey::RegistryKey(RegistryKey &&other) noexcept
@@ -40,12 +47,13 @@ void RegistryKey::close() noexcept
 
 // REG_DWORD is little-endian on every platform; the bytes are assembled by
 // hand so that the stored layout does not depend on the host.
-bool RegistryKey::readDword(const std::string &name, std::uint32_t &value) const
+bool RegistryKey::readDword(const std::string &name, std::uint32_t &value, LONG *result) const
 {
     DWORD type = REG_NONE;
     BYTE bytes[4] = {};
     DWORD size = sizeof bytes;
-    if (RegQueryValueExA(handle_, name.c_str(), nullptr, &type, bytes, &size) != ERROR_SUCCESS
+    if (handOn(RegQueryValueExA(handle_, name.c_str(), nullptr, &type, bytes, &size), result)
+            != ERROR_SUCCESS
         || type != REG_DWORD || size != sizeof bytes) {
         return false;
     }
@@ -54,11 +62,11 @@ bool RegistryKey::readDword(const std::string &name, std::uint32_t &value) const
     return true;
 }
 
-bool RegistryKey::writeDword(const std::string &name, std::uint32_t value) const
+bool RegistryKey::writeDword(const std::string &name, std::uint32_t value, LONG *result) const
 {
     const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
                            static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
-    return RegSetValueExA(handle_, name.c_str(), 0, REG_DWORD, bytes, sizeof bytes)
+    return handOn(RegSetValueExA(handle_, name.c_str(), 0, REG_DWORD, bytes, sizeof bytes), result)
         == ERROR_SUCCESS;
 }
 
@@ -68,15 +76,23 @@ Registry &Registry::instance()
     return registry;
 }
 
-RegistryKey Registry::openKey(const RegistryKey &parent, const std::string &subKeyPath,
-                              bool create) const
+RegistryKey Registry::openKey(const RegistryKey &parent, const std::string &subKeyPath, bool create,
+                              LONG *result) const
 {
     HKEY handle = nullptr;
     const LONG rc = create
         ? RegCreateKeyExA(parent.handle(), subKeyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                           KEY_ALL_ACCESS, nullptr, &handle, nullptr)
         : RegOpenKeyExA(parent.handle(), subKeyPath.c_str(), 0, KEY_ALL_ACCESS, &handle);
-    return RegistryKey(rc == ERROR_SUCCESS ? handle : nullptr);
+    return RegistryKey(handOn(rc, result) == ERROR_SUCCESS ? handle : nullptr);
+}
+
+RegistryKey Registry::openKeyForReading(const RegistryKey &parent, const std::string &subKeyPath,
+                                        LONG *result) const
+{
+    HKEY handle = nullptr;
+    const LONG rc = RegOpenKeyExA(parent.handle(), subKeyPath.c_str(), 0, KEY_READ, &handle);
+    return RegistryKey(handOn(rc, result) == ERROR_SUCCESS ? handle : nullptr);
 }
 
 const RegistryKey &localMachineKey()

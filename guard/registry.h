@@ -1,5 +1,6 @@
 // A small layer over the registry: an owned key handle and an accessor that
-// opens keys. Nothing here throws; Windows error codes are dropped.
+// opens keys. Nothing here throws; a call's Windows result code is handed
+// back only where the caller asks for it (`result`).
 #pragma once
 
 #include "registry_api.h"
@@ -31,9 +32,9 @@ public:
 
     // True, with the number in `value`, only for a REG_DWORD of exactly four
     // bytes; otherwise `value` keeps what it held.
-    bool readDword(const std::string &name, std::uint32_t &value) const;
+    bool readDword(const std::string &name, std::uint32_t &value, LONG *result = nullptr) const;
     // Stores `value` as a REG_DWORD, replacing a value of any type.
-    bool writeDword(const std::string &name, std::uint32_t value) const;
+    bool writeDword(const std::string &name, std::uint32_t value, LONG *result = nullptr) const;
 
 private:
     void close() noexcept;
@@ -49,8 +50,11 @@ public:
     // With `create`, opens the key or makes it together with every missing
     // parent; without, opens an existing key only. Full access either way.
     // The result is not open when that fails.
-    RegistryKey openKey(const RegistryKey &parent, const std::string &subKeyPath,
-                        bool create) const;
+    RegistryKey openKey(const RegistryKey &parent, const std::string &subKeyPath, bool create,
+                        LONG *result = nullptr) const;
+    // Opens an existing key with read access only (KEY_READ).
+    RegistryKey openKeyForReading(const RegistryKey &parent, const std::string &subKeyPath,
+                                  LONG *result = nullptr) const;
 
     Registry(const Registry &) = delete;
     Registry &operator=(const Registry &) = delete;

@@ -4,7 +4,6 @@
 // Logs go to stderr with syslog priority prefixes, which the journal reads.
 #include "guard_service.h"
 #include "guard_table.h"
-#include "registry_store.h"
 #include "store_watch.h"
 
 #include <poll.h>
@@ -52,13 +51,15 @@ void writeStatus(const std::string &path, const std::string &text)
         log(LogPriority::Warning, "cannot write the status file " + path + ": " + std::strerror(errno));
 }
 
+// Read-only: a missing store or key is the table of defaults, Do Nothing
+// everywhere.
 std::optional<GuardTable> loadTable(std::string &error)
 {
     GuardTable table;
-    const GuardResult result = loadGuardTable(table);
-    if (result == GuardResult::Ok)
+    long code = 0;
+    if (readGuardTable(table, &code) == GuardResult::Ok)
         return table;
-    error = "the store " + registryStorePath() + " cannot be read";
+    error = guardStoreName() + ": " + guardStoreCause(code, false);
     return std::nullopt;
 }
 
@@ -125,8 +126,8 @@ int main(int argc, char **argv)
                          {loadTable, log, [&](const std::string &text) { writeStatus(config->statusFile, text); },
                           wallTime},
                          Clock::now());
-    StoreWatch store(registryStorePath());
-    log(LogPriority::Info, "watching the guard table in " + registryStorePath());
+    StoreWatch store(guardStoreName());
+    log(LogPriority::Info, "watching the guard table in " + guardStoreName());
     sd_notify(0, "READY=1");
 
     for (;;) {

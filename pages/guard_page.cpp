@@ -78,6 +78,7 @@ void VnKestrix::saveGuardSettings()
         QMessageBox::critical(this, uiText("Windows Registry error"),
                               uiText("The registry key for the application could not be created/opened."));
         break;
+    case GuardResult::ReadFailed: // a save reads nothing
     case GuardResult::WriteFailed:
         QMessageBox::critical(this, uiText("Windows Registry error"),
                               uiText("The registry values could not be written."));

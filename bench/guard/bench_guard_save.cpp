@@ -1,5 +1,5 @@
-// Time per save of the whole guard trigger table (20 REG_DWORD values, each
-// its own synchronous commit, plus opening and closing the key) in a
+// Time per save of the whole guard trigger table (20 REG_DWORD values in one
+// transaction with one synchronous commit, plus opening and closing the key) in a
 // temporary registry store, against two baselines measured in the same run on
 // a file with the same settings (WAL, synchronous=FULL): 20 plain INSERTs in
 // one transaction, and one INSERT in a transaction of its own. The three are
@@ -128,7 +128,7 @@ int main(int argc, char **argv) {
   }
 
   const Figures save = figures(saves), batch = figures(batched), one = figures(single);
-  std::printf("guard table save (20 values, 20 commits), %d iterations in %s\n", iterations,
+  std::printf("guard table save (20 values, one transaction), %d iterations in %s\n", iterations,
               dir.c_str());
   std::printf("  %-44s median %9.1f us   p99 %9.1f us\n", "save of the table through the registry calls",
               save.median, save.p99);

@@ -2,16 +2,17 @@
 // the file for the programs that read it.
 
 #include "winreg.h"
-#include "registry_store.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -21,7 +22,9 @@ namespace {
 constexpr const char *systemStoreDir = "/var/lib/vnkestrix";
 constexpr const char *systemStoreFile = "/var/lib/vnkestrix/registry.sqlite3";
 constexpr const char *storeVariable = "VNKESTRIX_REGISTRY";
-constexpr int busyTimeoutMs = 5000;
+// How long one call waits for another process's write lock; a transaction
+// has one time-out for all of its calls.
+constexpr auto busyTimeout = std::chrono::milliseconds(5000);
 
 // Rights that need a writable store: the value and key writes, plus DELETE,
 // WRITE_DAC and WRITE_OWNER, which KEY_ALL_ACCESS carries.
@@ -48,17 +51,23 @@ constexpr const char *sqlText[SqlCount] = {
     " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data",
 };
 
+using Clock = std::chrono::steady_clock;
+
 LONG fromSqlite(int rc, LONG otherwise)
 {
     switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return ERROR_BUSY;
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
     case SQLITE_CANTOPEN:
         return ERROR_ACCESS_DENIED;
     case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
         return ERROR_BADDB;
+    case SQLITE_NOTADB:
+        return ERROR_NOT_REGISTRY_FILE;
     case SQLITE_FULL:
         return ERROR_DISK_FULL;
     case SQLITE_NOMEM:
@@ -81,6 +90,10 @@ const char *rootName(HKEY key)
     return nullptr;
 }
 
+std::string wantedStorePath()
+{
+    return VnkRegStorePath();
+}
 
 // Runs one statement and hands back the first column of its first row.
 int firstColumn(sqlite3 *db, const char *sql, std::string *result = nullptr)
@@ -101,21 +114,35 @@ int firstColumn(sqlite3 *db, const char *sql, std::string *result = nullptr)
 }
 
 // Whether the file has the tables yet; SQLite's result when it cannot tell.
+// A file that has tables, but not these, belongs to another program: it is
+// neither read as an empty registry nor extended (SQLITE_NOTADB).
 int checkTables(sqlite3 *db, bool &exist)
 {
-    std::string count;
-    const int rc
-        = firstColumn(db, "SELECT count(*) FROM sqlite_master WHERE name = 'reg_values'", &count);
-    exist = rc == SQLITE_OK && count == "1";
+    std::string counts;
+    const int rc = firstColumn(db,
+                               "SELECT count(*) || '/' || count(CASE WHEN name IN ('reg_keys', "
+                               "'reg_values') THEN 1 END) FROM sqlite_master WHERE type = 'table'",
+                               &counts);
+    exist = rc == SQLITE_OK && counts.size() > 2 && counts.compare(counts.size() - 2, 2, "/2") == 0;
+    if (rc == SQLITE_OK && !exist && counts != "0/0")
+        return SQLITE_NOTADB;
     return rc;
 }
 
 // Prepares a write connection: WAL, full synchronous commits, the tables.
 // Taking the write lock also proves that this process may write the file.
+// The WAL and its index stay when the last connection closes, so that users
+// who may only read the file can still open it.
 int setUpWritable(sqlite3 *db)
 {
+    bool ours = false;
+    int rc = checkTables(db, ours);
+    if (rc != SQLITE_OK)
+        return rc;
+    int persist = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     std::string mode;
-    int rc = firstColumn(db, "PRAGMA journal_mode=WAL", &mode);
+    rc = firstColumn(db, "PRAGMA journal_mode=WAL", &mode);
     if (rc != SQLITE_OK)
         return rc;
     if (mode != "wal")
@@ -182,24 +209,81 @@ class Store {
 public:
     std::mutex mutex;
 
+    // Each call waits for other writers until its own time-out, or within a
+    // transaction until the transaction's.
+    void startCall()
+    {
+        if (!inTransaction_)
+            deadline_ = Clock::now() + busyTimeout;
+    }
+
     // Makes sure a connection to the file in effect is open, able to write
-    // when `write` is set. For reading, a store file that does not exist yet
-    // counts as an empty registry.
+    // when `write` is set. Reading opens the file read-only and never makes
+    // it: a store file that does not exist yet counts as an empty registry.
     LONG connect(bool write)
     {
-        const std::string wanted = registryStorePath();
+        const std::string wanted = wantedStorePath();
         if (wanted != path_) {
+            if (inTransaction_)
+                return ERROR_INVALID_PARAMETER; // the transaction belongs to the other file
             close();
             path_ = wanted;
         }
         if (db_ && (writable_ || !write))
             return ERROR_SUCCESS;
         close();
+        if (!write)
+            return openReadOnly();
         const int rc = openWritable();
-        if (rc == SQLITE_OK)
-            return ERROR_SUCCESS;
-        const LONG readResult = openReadOnly();
-        return write ? fromSqlite(rc, ERROR_ACCESS_DENIED) : readResult;
+        return rc == SQLITE_OK ? ERROR_SUCCESS : fromSqlite(rc, ERROR_ACCESS_DENIED);
+    }
+
+    LONG beginTransaction(std::chrono::milliseconds timeout)
+    {
+        if (inTransaction_)
+            return ERROR_INVALID_PARAMETER;
+        deadline_ = Clock::now() + timeout;
+        LONG rc = connect(true);
+        if (rc == ERROR_SUCCESS) {
+            const int begun = exec("BEGIN IMMEDIATE");
+            rc = begun == SQLITE_OK ? ERROR_SUCCESS : fromSqlite(begun, ERROR_CANTWRITE);
+        }
+        inTransaction_ = rc == ERROR_SUCCESS;
+        failure_ = ERROR_SUCCESS;
+        return rc;
+    }
+
+    LONG endTransaction(bool commit)
+    {
+        if (!inTransaction_)
+            return ERROR_INVALID_PARAMETER;
+        inTransaction_ = false;
+        LONG rc = commit ? failure_ : ERROR_SUCCESS;
+        if (commit && rc == ERROR_SUCCESS) {
+            const int committed = exec("COMMIT");
+            rc = committed == SQLITE_OK ? ERROR_SUCCESS : fromSqlite(committed, ERROR_CANTWRITE);
+        }
+        if (!commit || rc != ERROR_SUCCESS)
+            exec("ROLLBACK"); // fails harmlessly when SQLite rolled back already
+        return rc;
+    }
+
+    bool inTransaction() const
+    {
+        return inTransaction_;
+    }
+
+    // A failed write ends what a transaction may still do: SQLite may have
+    // rolled it back already, and later writes would then commit one by one.
+    LONG failed(LONG rc)
+    {
+        if (inTransaction_ && rc != ERROR_SUCCESS && failure_ == ERROR_SUCCESS)
+            failure_ = rc;
+        return rc;
+    }
+    LONG failure() const
+    {
+        return inTransaction_ ? failure_ : ERROR_SUCCESS;
     }
 
     // False when there is nothing to read: no file, or no tables in it yet.
@@ -268,6 +352,16 @@ public:
     }
 
 private:
+    static int waitForLock(void *self, int)
+    {
+        const Clock::time_point deadline = static_cast<Store *>(self)->deadline_;
+        if (Clock::now() >= deadline)
+            return 0;
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(std::chrono::milliseconds(2), deadline - Clock::now()));
+        return 1;
+    }
+
     void close()
     {
         for (sqlite3_stmt *&stmt : stmts_) {
@@ -288,7 +382,7 @@ private:
         int rc = sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                  nullptr);
         if (rc == SQLITE_OK) {
-            sqlite3_busy_timeout(db, busyTimeoutMs);
+            sqlite3_busy_handler(db, waitForLock, this);
             rc = sqlite3_db_readonly(db, "main") == 0 ? setUpWritable(db) : SQLITE_READONLY;
         }
         if (rc != SQLITE_OK) {
@@ -309,7 +403,7 @@ private:
         sqlite3 *db = nullptr;
         int rc = sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
         if (rc == SQLITE_OK) {
-            sqlite3_busy_timeout(db, busyTimeoutMs);
+            sqlite3_busy_handler(db, waitForLock, this);
             rc = checkTables(db, hasTables_);
         }
         if (rc != SQLITE_OK) {
@@ -327,6 +421,9 @@ private:
     sqlite3_stmt *stmts_[SqlCount] = {};
     std::map<std::uintptr_t, OpenKey> handles_;
     std::uintptr_t lastHandle_ = 0x1000;
+    Clock::time_point deadline_;
+    bool inTransaction_ = false;
+    LONG failure_ = ERROR_SUCCESS; // the first failed write of the transaction
 };
 
 // Never destroyed, so that a key closed during static destruction still
@@ -398,23 +495,29 @@ LONG walk(Store &s, const std::string &base, const std::vector<std::string> &par
     return ERROR_SUCCESS;
 }
 
+// Makes the missing keys together: a transaction of their own, or a
+// savepoint within the caller's.
 LONG createPath(Store &s, const std::string &base, const std::vector<std::string> &parts,
                 std::string &path, bool &created)
 {
-    int rc = s.exec("BEGIN IMMEDIATE");
+    const bool own = !s.inTransaction();
+    LONG result = s.failure();
+    if (result != ERROR_SUCCESS)
+        return result;
+    int rc = s.exec(own ? "BEGIN IMMEDIATE" : "SAVEPOINT create_key");
     if (rc != SQLITE_OK)
-        return fromSqlite(rc, ERROR_CANTWRITE);
-    LONG result = walk(s, base, parts, true, path, created);
+        return s.failed(fromSqlite(rc, ERROR_CANTWRITE));
+    result = walk(s, base, parts, true, path, created);
     if (result == ERROR_SUCCESS) {
-        rc = s.exec("COMMIT");
+        rc = s.exec(own ? "COMMIT" : "RELEASE create_key");
         if (rc != SQLITE_OK)
             result = fromSqlite(rc, ERROR_CANTWRITE);
     }
     if (result != ERROR_SUCCESS) {
-        s.exec("ROLLBACK");
+        s.exec(own ? "ROLLBACK" : "ROLLBACK TO create_key");
         created = false;
     }
-    return result;
+    return s.failed(result);
 }
 
 // The parent key and the path components of a create or open call, with the
@@ -445,6 +548,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, 
 
     Store &s = store();
     std::lock_guard<std::mutex> lock(s.mutex);
+    s.startCall();
     OpenKey parent;
     std::vector<std::string> parts;
     LONG rc = locateSubKey(s, hKey, lpSubKey, (samDesired & writeRights) != 0, parent, parts);
@@ -478,6 +582,7 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
 
     Store &s = store();
     std::lock_guard<std::mutex> lock(s.mutex);
+    s.startCall();
     OpenKey parent;
     std::vector<std::string> parts;
     LONG rc = locateSubKey(s, hKey, lpSubKey, false, parent, parts);
@@ -502,6 +607,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
 
     Store &s = store();
     std::lock_guard<std::mutex> lock(s.mutex);
+    s.startCall();
     OpenKey key;
     const LONG rc = s.valueKey(hKey, KEY_QUERY_VALUE, false, key);
     if (rc != ERROR_SUCCESS)
@@ -545,15 +651,19 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
 
     Store &s = store();
     std::lock_guard<std::mutex> lock(s.mutex);
+    s.startCall();
     OpenKey key;
     LONG rc = s.valueKey(hKey, KEY_SET_VALUE, true, key);
+    if (rc == ERROR_SUCCESS)
+        rc = s.failure();
     if (rc != ERROR_SUCCESS)
         return rc;
 
-    // One statement in autocommit mode: one transaction, one synchronous commit.
+    // One statement: outside a transaction it commits (synchronously) on its
+    // own; inside one it waits for the transaction's commit.
     Statement put = s.statement(PutValue);
     if (!put.ok())
-        return ERROR_CANTWRITE;
+        return s.failed(ERROR_CANTWRITE);
     put.bind(1, key.path);
     put.bind(2, lpValueName ? lpValueName : "");
     sqlite3_bind_int64(put.get(), 3, dwType);
@@ -563,7 +673,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
         sqlite3_bind_zeroblob(put.get(), 4, 0);
     }
     const int step = put.step();
-    return step == SQLITE_DONE ? ERROR_SUCCESS : fromSqlite(step, ERROR_CANTWRITE);
+    return s.failed(step == SQLITE_DONE ? ERROR_SUCCESS : fromSqlite(step, ERROR_CANTWRITE));
 }
 
 LONG RegCloseKey(HKEY hKey)
@@ -575,10 +685,24 @@ LONG RegCloseKey(HKEY hKey)
     return s.removeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
-} // extern "C"
+LONG VnkRegBeginTransaction(DWORD timeoutMs)
+{
+    Store &s = store();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.beginTransaction(std::chrono::milliseconds(timeoutMs));
+}
 
-std::string registryStorePath()
+LONG VnkRegEndTransaction(int commit)
+{
+    Store &s = store();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.endTransaction(commit != 0);
+}
+
+LPCSTR VnkRegStorePath(void)
 {
     const char *path = std::getenv(storeVariable);
     return path && *path ? path : systemStoreFile;
 }
+
+} // extern "C"

@@ -77,11 +77,13 @@ inline constexpr LONG ERROR_OUTOFMEMORY = 14;
 inline constexpr LONG ERROR_DISK_FULL = 112;
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_BAD_PATHNAME = 161;
+inline constexpr LONG ERROR_BUSY = 170;
 inline constexpr LONG ERROR_MORE_DATA = 234;
 inline constexpr LONG ERROR_NOACCESS = 998;
 inline constexpr LONG ERROR_BADDB = 1009;
 inline constexpr LONG ERROR_CANTREAD = 1012;
 inline constexpr LONG ERROR_CANTWRITE = 1013;
+inline constexpr LONG ERROR_NOT_REGISTRY_FILE = 1017;
 
 extern "C" {
 
@@ -98,5 +100,20 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                     DWORD cbData);
 
 LONG RegCloseKey(HKEY hKey);
+
+// Not in advapi32: the stand-in's own calls, for code that runs only where
+// the stand-in is built (README.md, "Transactions").
+
+// Takes the store's write lock, waiting at most `timeoutMs` in all for other
+// writers, and opens a transaction that every registry call of the process
+// takes part in until VnkRegEndTransaction.
+LONG VnkRegBeginTransaction(DWORD timeoutMs);
+
+// Commits the transaction (`commit` not 0) or rolls it back. A commit after a
+// failed write in the transaction rolls back and returns that write's result.
+LONG VnkRegEndTransaction(int commit);
+
+// The path of the store file in effect.
+LPCSTR VnkRegStorePath(void);
 
 } // extern "C"

@@ -10,8 +10,10 @@
 #include <QtTest>
 
 #include <grp.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
+#include <memory>
 #include <optional>
 
 namespace {
@@ -67,6 +69,26 @@ QString plainText(const QJsonValue &value)
     return value.isDouble() ? QString::number(value.toDouble()) : value.toVariant().toStringList().join(',');
 }
 
+// Root may open anything, so a case that needs another user runs the program
+// as nobody; exit code 127 says it could not become nobody.
+void runAsNobody(QProcess &process)
+{
+    process.setChildProcessModifier([] {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(127);
+    });
+}
+
+// Runs `sql` on the file with a connection of the test's own, which stays
+// open (holding any transaction it began) until it is closed.
+sqlite3 *openStore(const QString &file, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(file.toLocal8Bit().constData(), &db);
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    return db;
+}
+
 const QByteArray variedState = "ram.report_mode=1\nram.sample_rate=250\nram.s3_mode=1\n"
                                "ram.watchdog_mode=2\nram.watchdog_delay=123\nram.watchdog_strobe=7\n"
                                "ram.watchdog_sources=0xfa\nram.power_settings=0x16\n"
@@ -106,20 +128,38 @@ class TestCli : public QObject {
 
     // Runs `command`: its words split at spaces, PROFILE standing for the
     // path of this test's profile file.
+    // "COMMAND < FILE" gives the program FILE as its standard input.
     CliRun run(const QString &command, const Board &board, const QStringList &extra = {},
-               const QString &registry = "registry") const
+               const QString &registry = "registry", bool asNobody = false) const
     {
         QProcess process;
         process.setProcessEnvironment(environment(board, extra, registry));
-        process.start(CLI_PATH,
-                      command.split(' ', Qt::SkipEmptyParts).replaceInStrings("PROFILE", path("profile.json")));
+        if (command.contains(" < "))
+            process.setStandardInputFile(command.section(" < ", 1));
+        if (asNobody)
+            runAsNobody(process);
+        process.start(CLI_PATH, command.section(" < ", 0, 0).split(' ', Qt::SkipEmptyParts).replaceInStrings(
+                                    "PROFILE", path("profile.json")));
         const bool exited = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
         return {exited ? process.exitCode() : -1, process.readAllStandardOutput(),
                 QString::fromUtf8(process.readAllStandardError())};
     }
 
+    // The guard table as `guard get` prints it: line -> LEVEL,ACTION.
+    QMap<QString, QString> guardTable(const Board &board, const QString &registry = "registry") const
+    {
+        return keyValues(run("guard get", board, {}, registry).out);
+    }
+
+    QString mounted; // a small tmpfs to unmount after the case
+
 private slots:
     void init() { QVERIFY(dir.emplace().isValid()); }
+    void cleanup()
+    {
+        if (!mounted.isEmpty())
+            QProcess::execute("umount", {std::exchange(mounted, QString())});
+    }
 
     // Bad usage and bad values, on the command line or in a profile, exit
     // with 2 and one message naming each problem; nothing is sent and the
@@ -129,8 +169,9 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("problems"); // parts of the message, split at '|'
         QTest::addColumn<QByteArray>("profile");
-        const auto row = [](const char *tag, const char *command, const char *problems, const char *profile = "") {
-            QTest::newRow(tag) << QString::fromUtf8(command) << QString::fromUtf8(problems) << QByteArray(profile);
+        const auto row = [](const char *tag, const char *command, const char *problems,
+                            const QByteArray &profile = {}) {
+            QTest::newRow(tag) << QString::fromUtf8(command) << QString::fromUtf8(problems) << profile;
         };
         row("no command", "", "no command given");
         row("unknown command", "reboot", "not a command");
@@ -170,9 +211,26 @@ private slots:
             R"({"version": 1, "settings": {"report-mode": "often", "gpio.direction": "0x1ff", "sample_rate": 100,
                 "sample-rate": "100", "watchdog.sources": "usb-polling"},
                 "guard": {"gpio9": {"level": 0, "action": "standby"}}})");
-        row("serial too long", import, "PROFILE: serial: must be a string of 1 to 9 Latin-1",
-            R"({"version": 1, "serial": "ABCDEFGHIJ"})");
+        row("accepted parts and a refused serial", import, "PROFILE: serial: must be a string of 1 to 9 Latin-1",
+            R"({"version": 1, "settings": {"sample-rate": 100}, "serial": "ABCDEFGHIJ",
+                "guard": {"gpio0": {"level": 1, "action": "standby"}}})");
         row("not JSON", import, "PROFILE: not valid JSON", R"({"version": 1,)");
+        row("key given twice", import, "PROFILE: settings: \"sample-rate\" is given twice",
+            R"({"version": 1, "settings": {"sample-rate": 0, "sample-rate": 20}})");
+        row("invalid escape", import, "PROFILE: serial: invalid escape", R"({"version": 1, "serial": "A\q"})");
+        row("raw control character", import, "PROFILE: serial: control character", "{\"version\": 1, \"serial\": \"A\tB\"}");
+        row("unpaired surrogate", import, "PROFILE: serial: unpaired surrogate", R"({"version": 1, "serial": "\ud800A"})");
+        row("guard level not a whole number", import, "PROFILE: guard.gpio0: must be",
+            R"({"version": 1, "guard": {"gpio0": {"level": 0.9999999, "action": "standby"}}})");
+        row("long value cut short", import, "PROFILE: settings.report-mode: \"xxxxxxxxxx",
+            "{\"version\": 1, \"settings\": {\"report-mode\": \"" + QByteArray(50000, 'x') + "\"}}");
+        QByteArray manyKeys = "{\"version\": 1";
+        for (int i = 0; i < 1000; ++i)
+            manyKeys += ", \"k" + QByteArray::number(i) + "\": 0";
+        row("many problems counted", import, "PROFILE: k0: unknown key|and 980 more problems", manyKeys + "}");
+        const QByteArray big = "{\"version\": 1, \"serial\": \"SN1\", \"x\": \"" + QByteArray(1 << 20, ' ') + "\"}";
+        row("profile above 1 MiB", import, "PROFILE: larger than 1 MiB", big);
+        row("endless standard input", "import - < /dev/zero", "-: larger than 1 MiB");
     }
 
     void refusedCommandSendsNothing()
@@ -184,8 +242,10 @@ private slots:
         const Board board = newBoard("board");
         const CliRun run = this->run(command, board);
         QCOMPARE(run.exitCode, 2);
+        // Input is echoed cut short, and the list of problems is capped.
+        QVERIFY2(run.err.count('\n') <= 21, qPrintable(run.err.left(2000)));
         for (const QString &line : run.err.split('\n', Qt::SkipEmptyParts))
-            QVERIFY2(line.startsWith("vnkestrix-cli: "), qPrintable(line));
+            QVERIFY2(line.startsWith("vnkestrix-cli: ") && line.size() < 300, qPrintable(line.left(2000)));
         for (const QString &problem : problems.replace("PROFILE", path("profile.json")).split('|'))
             QVERIFY2(run.err.contains(problem), qPrintable(run.err));
         QCOMPARE(board.log(), QStringList());
@@ -297,8 +357,8 @@ private slots:
 
     // Over a fake kernel tree (sys/class/hidraw/hidraw3/device/uevent and
     // dev/hidraw3, a node nobody may open), a permission problem is told only
-    // for the controller's IDs. Root may open anything, so under root the
-    // program runs as nobody, and the simulator keeps no files.
+    // for the controller's IDs. Under root the program runs as nobody, and the
+    // simulator keeps no files.
     void noControllerExitsWithThree_data()
     {
         QTest::addColumn<QString>("command");
@@ -328,10 +388,7 @@ private slots:
         QProcess process;
         process.setProcessEnvironment(environment({}, {"REDI_SIM_ABSENT=1", "VNKESTRIX_SYSFS_ROOT=" + path("sys"),
                                                        "VNKESTRIX_DEV_ROOT=" + path("dev")}, "registry"));
-        process.setChildProcessModifier([] {
-            if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-                ::_exit(127);
-        });
+        runAsNobody(process);
         process.start(CLI_PATH, command.split(' '));
         const bool finished = process.waitForFinished(30000);
         if (::geteuid() == 0 && (!finished || process.exitCode() == 127))
@@ -424,7 +481,158 @@ private slots:
                  "watchdog.mode: off -> show-only\nguard.gpio3: 0,do-nothing -> 1,shutdown\n"
                  "with --save, the profile's settings would also be written to flash\n");
         QCOMPARE(target.log().filter(" get=0 "), QStringList());
+        // Reads open the store for reading only: a missing store is an empty
+        // table, and none of them makes the file.
         QVERIFY(run("guard get", target).out.contains("gpio3=0,do-nothing"));
+        QVERIFY(run("export - --guard", target).out.contains("\"gpio3\": {"));
+        QVERIFY(!QFile::exists(path("registry")));
+    }
+
+    // Writers started together take turns: rows that different writers
+    // change all arrive, and a table that each writer sets whole is one
+    // writer's afterwards, never a mix.
+    void parallelWritersTakeTurns_data()
+    {
+        QTest::addColumn<bool>("wholeTables");
+        QTest::newRow("each its own row") << false;
+        QTest::newRow("each a whole table") << true;
+    }
+
+    void parallelWritersTakeTurns()
+    {
+        QFETCH(bool, wholeTables);
+        const Board board = newBoard("board");
+        const QStringList actions{"do-nothing", "standby", "shutdown"}, lines = guardTable(board).keys();
+        const int writers = wholeTables ? 4 : 8;
+        for (int round = 0; round < 10; ++round) {
+            std::vector<std::unique_ptr<QProcess>> processes;
+            for (int w = 0; w < writers; ++w) {
+                QStringList rows{"guard", "set"};
+                for (int line = 0; line < lines.size(); ++line) {
+                    if (wholeTables)
+                        rows << QStringLiteral("%1=%2,%3").arg(lines[line]).arg(w % 2).arg(actions[w % 3]);
+                    else if (line == w)
+                        rows << QStringLiteral("%1=%2,%3").arg(lines[line]).arg(round % 2).arg(actions[1 + round % 2]);
+                }
+                processes.push_back(std::make_unique<QProcess>());
+                processes.back()->setProcessEnvironment(environment(board, {}, "registry"));
+                processes.back()->start(CLI_PATH, rows);
+            }
+            for (const auto &process : processes)
+                QVERIFY2(process->waitForFinished(30000) && process->exitCode() == 0, process->readAllStandardError());
+            const QMap<QString, QString> table = guardTable(board);
+            for (int line = 0; line < lines.size(); ++line) {
+                const QString expected = wholeTables ? table.first()
+                    : line < writers                 ? QStringLiteral("%1,%2").arg(round % 2).arg(actions[1 + round % 2])
+                                                     : "0,do-nothing";
+                QVERIFY2(table.value(lines[line]) == expected, qPrintable(QStringLiteral("round %1: %2=%3, not %4")
+                                                                           .arg(round).arg(lines[line], table.value(lines[line]), expected)));
+            }
+        }
+    }
+
+    // A store that cannot be used fails the command with exit code 1 and one
+    // line naming the file and the cause; the table in it stays as it was.
+    // Rows for another user run the program as nobody, which needs root.
+    void storeFaultFailsTheCommand_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message"); // part of stderr, or of stdout on success
+        const auto row = [](const char *tag, const char *fault, const char *command, int exitCode, const char *message) {
+            QTest::newRow(tag) << fault << command << exitCode << message;
+        };
+        row("corrupt store, read", "corrupt", "guard get", 1, "corrupt");
+        row("corrupt store, export", "corrupt", "export - --guard --demo", 1, "corrupt");
+        row("corrupt store, write", "corrupt", "guard set gpio0=1,standby", 1, "corrupt");
+        row("another program's file, read", "foreign", "guard get", 1, "not a registry store");
+        row("another program's file, write", "foreign", "import PROFILE", 1, "not a registry store");
+        row("unreadable for another user", "unreadable", "guard get", 1, "not readable");
+        row("world-readable for another user, read", "readable", "guard get", 0, "gpio3=1,shutdown");
+        row("world-readable for another user, dry run", "readable", "import PROFILE --dry-run", 0,
+            "guard.gpio0: 0,do-nothing -> 1,standby");
+        row("world-readable for another user, write", "readable", "guard set gpio0=1,standby", 1, "read-only");
+        row("write lock held", "locked", "guard set gpio0=1,standby", 1, "busy");
+        row("disk full", "full", "import PROFILE", 1, "disk full");
+    }
+
+    void storeFaultFailsTheCommand()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, command);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const bool root = ::geteuid() == 0, otherUser = fault == "readable" || fault == "unreadable";
+        if (fault == "readable" && !root)
+            QSKIP("only root can run the program as another user");
+        QString registry = "registry";
+        if (fault == "full") {
+            if (!root)
+                QSKIP("a full disk is made with a small tmpfs, which needs root");
+            registry = "small/registry";
+            QVERIFY(QDir().mkpath(path("small")));
+            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", path("small")}) != 0)
+                QSKIP("no tmpfs could be mounted here");
+            mounted = path("small");
+        }
+        const QString store = path(registry);
+        writeFile(path("profile.json"), R"({"version": 1, "guard": {"gpio0": {"level": 1, "action": "standby"}}})");
+        const Board board = newBoard("board");
+        QCOMPARE(run("guard set gpio3=1,shutdown", board, {}, registry).exitCode, 0);
+        const QMap<QString, QString> before = guardTable(board, registry);
+
+        sqlite3 *other = nullptr;
+        if (fault == "corrupt") { // page 3, the values, once they are in the file itself
+            sqlite3_close(openStore(store, "PRAGMA wal_checkpoint(TRUNCATE)"));
+            QFile file(store);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.size() >= 3 * 4096 && file.seek(2 * 4096));
+            file.write(QByteArray(4096, '\x5a'));
+        } else if (fault == "foreign") {
+            for (const char *suffix : {"", "-wal", "-shm"})
+                QFile::remove(store + suffix);
+            sqlite3_close(openStore(store, "CREATE TABLE photos(id INTEGER PRIMARY KEY, name TEXT)"));
+        } else if (otherUser) {
+            QVERIFY(QFile::setPermissions(dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                           | QFile::ReadOther | QFile::ExeOther));
+            for (const char *suffix : {"", "-wal", "-shm"}) {
+                QFile::setPermissions(store + suffix, fault == "unreadable" ? QFile::Permissions()
+                                                                           : QFile::ReadOwner | QFile::WriteOwner
+                                                                                 | QFile::ReadOther);
+            }
+        } else if (fault == "locked") {
+            other = openStore(store, "BEGIN IMMEDIATE");
+        } else if (fault == "full") {
+            QFile filler(path("small/filler"));
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            while (filler.write(QByteArray(4096, 'f')) == 4096 && filler.flush()) { }
+        }
+
+        const CliRun run = this->run(command, board, {}, registry, otherUser && root);
+        if (otherUser && root && run.exitCode == 127)
+            QSKIP("the user nobody cannot run the program from this build tree");
+        QVERIFY2(run.exitCode == exitCode, qPrintable(run.err));
+        if (exitCode == 0) {
+            QVERIFY2(run.out.contains(message.toUtf8()), run.out.constData());
+        } else {
+            QCOMPARE(run.err.count('\n'), 1);
+            QVERIFY2(run.err.contains(store + ": ") && run.err.contains(message), qPrintable(run.err));
+        }
+
+        sqlite3_close(other);
+        QFile::remove(path("small/filler"));
+        if (fault == "foreign") {
+            const QString tables = "SELECT group_concat(name) FROM sqlite_master";
+            sqlite3 *db = openStore(store, "");
+            sqlite3_stmt *stmt = nullptr;
+            sqlite3_prepare_v2(db, tables.toUtf8().constData(), -1, &stmt, nullptr);
+            QCOMPARE(sqlite3_step(stmt), SQLITE_ROW);
+            QCOMPARE(QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))), "photos");
+            sqlite3_finalize(stmt);
+            sqlite3_close(db);
+        } else if (fault != "corrupt") {
+            QCOMPARE(guardTable(board, registry), before);
+        }
     }
 
     void guardTableTravelsThroughTheStore()

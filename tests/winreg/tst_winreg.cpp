@@ -16,7 +16,8 @@ namespace {
 const QMap<QString, LONG> codes = {
     {"SUCCESS", ERROR_SUCCESS},      {"FILE_NOT_FOUND", ERROR_FILE_NOT_FOUND},
     {"ACCESS_DENIED", ERROR_ACCESS_DENIED}, {"INVALID_HANDLE", ERROR_INVALID_HANDLE},
-    {"BAD_PATHNAME", ERROR_BAD_PATHNAME},   {"MORE_DATA", ERROR_MORE_DATA}};
+    {"BAD_PATHNAME", ERROR_BAD_PATHNAME},   {"MORE_DATA", ERROR_MORE_DATA},
+    {"INVALID_PARAMETER", ERROR_INVALID_PARAMETER}, {"NOT_REGISTRY_FILE", ERROR_NOT_REGISTRY_FILE}};
 const QMap<QString, DWORD> types = {{"SZ", REG_SZ}, {"BINARY", REG_BINARY}, {"DWORD", REG_DWORD}};
 
 }  // namespace
@@ -41,11 +42,12 @@ class TestWinreg : public QObject {
   // a query offers a buffer of that many bytes (64 when not given) or none
   // (`null`). Results: the code, then for a create "new" or "existing", for a
   // query TYPE=hex when it read the bytes, TYPE/size when it could not.
+  // begin, commit and rollback are the stand-in's transaction calls.
   void calls_data() {
-    QTest::addColumn<bool>("usable");
+    QTest::addColumn<QString>("file");  // "unusable", "foreign" (another program's tables) or a new one
     QTest::addColumn<QStringList>("steps");
-    const auto row = [](const char *tag, const QStringList &steps, bool usable = true) {
-      QTest::newRow(tag) << usable << steps;
+    const auto row = [](const char *tag, const QStringList &steps, const char *file = "") {
+      QTest::newRow(tag) << file << steps;
     };
     const QString key = "create HKLM K -> SUCCESS new";
 
@@ -81,8 +83,17 @@ class TestWinreg : public QObject {
     row("unwritable store",
         {"create HKLM K -> ACCESS_DENIED", "open HKLM \"\" all -> ACCESS_DENIED",
          "set HKLM v DWORD=01000000 -> ACCESS_DENIED", "open HKLM K -> FILE_NOT_FOUND",
-         "query HKLM v -> FILE_NOT_FOUND"},
-        false);
+         "query HKLM v -> FILE_NOT_FOUND", "begin -> ACCESS_DENIED"},
+        "unusable");
+    row("another program's file", {"open HKLM K -> NOT_REGISTRY_FILE", "create HKLM K -> NOT_REGISTRY_FILE",
+                                   "set HKLM v DWORD=01000000 -> NOT_REGISTRY_FILE", "begin -> NOT_REGISTRY_FILE"},
+        "foreign");
+    row("transaction committed", {"begin -> SUCCESS", key, "set last v DWORD=01000000 -> SUCCESS",
+                                  "begin -> INVALID_PARAMETER", "commit -> SUCCESS",
+                                  "query last v -> SUCCESS DWORD=01000000", "commit -> INVALID_PARAMETER"});
+    row("transaction rolled back", {"begin -> SUCCESS", key, "set last v DWORD=01000000 -> SUCCESS",
+                                    "query last v -> SUCCESS DWORD=01000000", "rollback -> SUCCESS",
+                                    "open HKLM K -> FILE_NOT_FOUND", "query HKLM v -> FILE_NOT_FOUND"});
     row("roots are never closed", {"close HKLM -> SUCCESS", "close HKLM -> SUCCESS", "close HKCU -> SUCCESS",
                                    "set HKLM v DWORD=01000000 -> SUCCESS", key});
     row("closed handle", {key, "close last -> SUCCESS", "close last -> INVALID_HANDLE",
@@ -93,9 +104,15 @@ class TestWinreg : public QObject {
   }
 
   void calls() {
-    QFETCH(bool, usable);
+    QFETCH(QString, file);
     QFETCH(QStringList, steps);
-    if (!usable) store_->makeUnusable();
+    if (file == "unusable") store_->makeUnusable();
+    if (file == "foreign") {
+      sqlite3 *db = nullptr;
+      sqlite3_open(qgetenv("VNKESTRIX_REGISTRY").constData(), &db);
+      QCOMPARE(sqlite3_exec(db, "CREATE TABLE photos(id INTEGER)", nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(db);
+    }
     runScript(steps);
   }
 
@@ -130,7 +147,7 @@ class TestWinreg : public QObject {
   QString run(const QStringList &w) {
     const QMap<QString, HKEY> roots = {{"HKLM", HKEY_LOCAL_MACHINE}, {"HKCU", HKEY_CURRENT_USER}, {"last", last_},
                                        {"bogus", reinterpret_cast<HKEY>(std::uintptr_t{0x12345678})}};
-    const HKEY key = roots.value(w.at(1));
+    const HKEY key = roots.value(w.value(1));
     const QByteArray name = w.value(2) == "\"\"" ? QByteArray("") : w.value(2).toLatin1();
     LONG rc = ERROR_SUCCESS;
     QString detail;
@@ -157,6 +174,10 @@ class TestWinreg : public QObject {
       const QString typeName = types.key(type, QString::number(type));
       if (rc == ERROR_SUCCESS && !none) detail = " " + typeName + "=" + buffer.left(int(size)).toHex();
       else if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) detail = QStringLiteral(" %1/%2").arg(typeName).arg(size);
+    } else if (w[0] == "begin") {
+      rc = VnkRegBeginTransaction(1000);
+    } else if (w[0] == "commit" || w[0] == "rollback") {
+      rc = VnkRegEndTransaction(w[0] == "commit");
     } else {
       rc = RegCloseKey(key);
     }
