@@ -64,13 +64,14 @@ const QList<CommandDefinition> &commands()
                         "read back, and with --save to flash; a serial number in the profile is written to "
                         "flash, a guard table to the guard store. --dry-run only prints what would change."),
          {QStringLiteral("save"), QStringLiteral("dry-run")}, 1, 1, runImport},
-        {QStringLiteral("guard"), QStringLiteral("get | set LINE=LEVEL,ACTION..."),
-         QStringLiteral("Print or change the guard trigger table."),
+        {QStringLiteral("guard"), QStringLiteral("get | set LINE=LEVEL,ACTION... | status"),
+         QStringLiteral("Print or change the guard trigger table; the guard service's state."),
          QStringLiteral("guard get prints the guard service's trigger table, one LINE=LEVEL,ACTION line "
                         "each: when LINE is at LEVEL, the service takes ACTION. guard set changes the rows "
                         "given and keeps the others. LINE is gpio0 to gpio7, batlow or pwrbtn; LEVEL 0 or "
-                        "1; ACTION do-nothing, standby or shutdown. The service reads the table when it "
-                        "starts."),
+                        "1; ACTION do-nothing, standby or shutdown. The service (vnkestrix-guardd) reads the "
+                        "table again whenever it changes. guard status says whether the service runs, the "
+                        "table it uses, each line's level now and what fired last."),
          {QStringLiteral("json")}, 1, -1, runGuard},
     };
     return list;

@@ -21,3 +21,4 @@ void runImport(const Invocation &invocation);
 
 // The guard trigger table.
 void runGuard(const Invocation &invocation);
+void runGuardStatus(const Invocation &invocation);

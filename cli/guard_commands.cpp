@@ -39,5 +39,7 @@ void runGuard(const Invocation &invocation)
         changeGuardRowsOrFail(rows);
         return;
     }
-    failUsage(QStringLiteral("usage: vnkestrix-cli guard get | set LINE=LEVEL,ACTION... (see guard --help)"));
+    if (operation == QLatin1String("status") && invocation.arguments.size() == 1)
+        return runGuardStatus(invocation);
+    failUsage(QStringLiteral("usage: vnkestrix-cli guard get | set LINE=LEVEL,ACTION... | status (see guard --help)"));
 }

@@ -38,9 +38,7 @@ std::optional<GuardRow> rowFromWords(std::size_t line, const QString &level, con
 
 QString guardLineName(std::size_t line)
 {
-    if (line < 8)
-        return QStringLiteral("gpio%1").arg(line);
-    return line == 8 ? QStringLiteral("batlow") : QStringLiteral("pwrbtn");
+    return QString::fromLatin1(guardLineKeys[line]);
 }
 
 std::optional<std::size_t> findGuardLine(const QString &name)
@@ -107,33 +105,12 @@ GuardRow parseGuardAssignment(const QString &argument)
 
 namespace {
 
-// Why the store failed, in the user's words.
-QString storeCause(long error, bool writing)
-{
-    switch (error) {
-    case ERROR_BUSY:
-        return QStringLiteral("busy: another program held its write lock until the time-out; try again");
-    case ERROR_ACCESS_DENIED:
-        return writing ? QStringLiteral("read-only for this user (changing the guard table usually needs root)")
-                       : QStringLiteral("not readable by this user");
-    case ERROR_DISK_FULL:
-        return QStringLiteral("disk full");
-    case ERROR_NOT_REGISTRY_FILE:
-        return QStringLiteral("not a registry store (the file belongs to another program)");
-    case ERROR_BADDB:
-        return QStringLiteral("corrupt");
-    case ERROR_OUTOFMEMORY:
-        return QStringLiteral("out of memory");
-    default:
-        return QStringLiteral("registry error %1").arg(error);
-    }
-}
-
 [[noreturn]] void failStore(long error, bool writing)
 {
     failOperation(QStringLiteral("the guard table could not be %1: %2: %3")
                       .arg(writing ? QStringLiteral("saved, nothing was changed") : QStringLiteral("read"),
-                           QString::fromStdString(guardStoreName()), storeCause(error, writing)));
+                           QString::fromStdString(guardStoreName()),
+                           QString::fromStdString(guardStoreCause(error, writing))));
 }
 
 } // namespace

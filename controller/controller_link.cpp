@@ -15,8 +15,6 @@ bool succeeded(int result)
     return (result & 0xFF) != 0;
 }
 
-constexpr std::size_t InputLevelsByte = 3;
-constexpr std::size_t InputStatusByte = 10;
 constexpr std::uint8_t StatusFlagBit1 = 0x02;
 constexpr std::uint8_t StatusFlagBit5 = 0x20;
 constexpr std::size_t OutputLevelsByte = 1;
@@ -49,18 +47,27 @@ bool exchangeFeature(FeatureReport &report, bool get)
     return succeeded(Usk_Feature_a(record.deviceName, report.data(), get ? 1 : 0));
 }
 
+bool readInputReport(InputReport &report)
+{
+    InputReport input{};
+    if (!demoMode && !succeeded(Usk_GetCurrentInReport_a(record.deviceName, input.data(), REDI_REPORT_SIZE)))
+        return false;
+    report = input;
+    return true;
+}
+
 bool readGpio(std::uint8_t &levels, bool &flagBit1, bool &flagBit5)
 {
     if (demoMode) {
         levels = 0;
         return true;
     }
-    unsigned char input[REDI_REPORT_SIZE] = {};
-    if (!succeeded(Usk_GetCurrentInReport_a(record.deviceName, input, REDI_REPORT_SIZE)))
+    InputReport input;
+    if (!readInputReport(input))
         return false;
-    levels = input[InputLevelsByte];
-    flagBit1 = (input[InputStatusByte] & StatusFlagBit1) != 0;
-    flagBit5 = (input[InputStatusByte] & StatusFlagBit5) != 0;
+    levels = input[InputByte::Levels];
+    flagBit1 = (input[InputByte::Status] & StatusFlagBit1) != 0;
+    flagBit5 = (input[InputByte::Status] & StatusFlagBit5) != 0;
     return true;
 }
 

@@ -7,8 +7,16 @@
 
 #include "feature_report.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
+
+// The controller's 33-byte input report, byte 0 the report ID.
+using InputReport = std::array<std::uint8_t, 33>;
+namespace InputByte {
+constexpr std::size_t Levels = 3; // the eight GPIO lines, bit n = line n
+constexpr std::size_t Status = 10;
+} // namespace InputByte
 
 void setDemoMode(bool on);
 bool isDemoMode();
@@ -20,6 +28,9 @@ bool findController(std::string &deviceName);
 // Sends `report`; with `get` the reply replaces it. In demo mode nothing is
 // sent and the buffer stays as built, so a get reads its own request back.
 bool exchangeFeature(FeatureReport &report, bool get);
+
+// The current input report; in demo mode all zeros, without a library call.
+bool readInputReport(InputReport &report);
 
 // GPIO levels from the current input report (byte 3) and the two status
 // flags of byte 10 (bits 1 and 5).

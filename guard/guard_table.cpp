@@ -129,3 +129,24 @@ std::string guardStoreName()
     return VnkRegStorePath();
 #endif
 }
+
+std::string guardStoreCause(long error, bool writing)
+{
+    switch (error) {
+    case ERROR_BUSY:
+        return "busy: another program held its write lock until the time-out; try again";
+    case ERROR_ACCESS_DENIED:
+        return writing ? "read-only for this user (changing the guard table usually needs root)"
+                       : "not readable by this user";
+    case ERROR_DISK_FULL:
+        return "disk full";
+    case ERROR_NOT_REGISTRY_FILE:
+        return "not a registry store (the file belongs to another program)";
+    case ERROR_BADDB:
+        return "corrupt";
+    case ERROR_OUTOFMEMORY:
+        return "out of memory";
+    default:
+        return "registry error " + std::to_string(error);
+    }
+}

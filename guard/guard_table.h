@@ -13,6 +13,13 @@ inline constexpr const char *guardKeyPath = "SOFTWARE\\Vantrel\\Brivane";
 
 inline constexpr std::size_t guardLineCount = 10;
 
+// The lines' short names on the command line, in profiles and in the guard
+// service's status, and their labels as the Guard page shows them.
+inline constexpr std::array<const char *, guardLineCount> guardLineKeys
+    = {"gpio0", "gpio1", "gpio2", "gpio3", "gpio4", "gpio5", "gpio6", "gpio7", "batlow", "pwrbtn"};
+inline constexpr std::array<const char *, guardLineCount> guardLineLabels
+    = {"GPIO 0", "GPIO 1", "GPIO 2", "GPIO 3", "GPIO 4", "GPIO 5", "GPIO 6", "GPIO 7", "BATLOW#", "PWRBTN#"};
+
 // Level numbers: 0 "is 0", 1 "is 1".
 inline constexpr std::array<const char *, guardLineCount> guardValueNames
     = {"GPIO0 Value", "GPIO1 Value", "GPIO2 Value", "GPIO3 Value",  "GPIO4 Value",
@@ -67,3 +74,6 @@ GuardResult updateGuardTable(const std::function<void(GuardTable &)> &change,
 // Where the table is kept, for messages: the stand-in's store file, or the
 // key's path on Windows.
 std::string guardStoreName();
+
+// Why the store failed, in the user's words, from an operation's `error`.
+std::string guardStoreCause(long error, bool writing);

@@ -101,14 +101,35 @@ check_desktop_entry_and_icons() {
   [ "$count" -ge 4 ] || fail "only $count hicolor icons are installed"
 }
 
-check_man_page() {
-  local page=$root/share/man/man1/vnkestrix.1.gz
-  [ -f "$page" ] || page=$root/share/man/man1/vnkestrix.1
-  [ -f "$page" ] || { fail "share/man/man1/vnkestrix.1(.gz) is missing"; return; }
-  # -ww turns on every warning; any output means a malformed page.
-  zcat -f "$page" | LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z >"$work/groff.out" 2>&1
-  [ ! -s "$work/groff.out" ] || fail "the man page does not render cleanly: $(head -5 "$work/groff.out")"
-  zcat -f "$page" | grep -q '^\.SH NAME' || fail "the man page has no NAME section"
+check_man_pages() {
+  local name page
+  for name in man1/vnkestrix.1 man8/vnkestrix-guardd.8; do
+    page=$root/share/man/$name.gz
+    [ -f "$page" ] || page=$root/share/man/$name
+    [ -f "$page" ] || { fail "share/man/$name(.gz) is missing"; continue; }
+    # -ww turns on every warning; any output means a malformed page.
+    zcat -f "$page" | LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z >"$work/groff.out" 2>&1
+    [ ! -s "$work/groff.out" ] || fail "$name does not render cleanly: $(head -5 "$work/groff.out")"
+    zcat -f "$page" | grep -q '^\.SH NAME' || fail "$name has no NAME section"
+  done
+}
+
+# The guard service's program runs with the installed library, and its unit
+# passes systemd's own check once it names the installed program.
+check_guard_service() {
+  local daemon=$root/sbin/vnkestrix-guardd unit=$root/lib/systemd/system/vnkestrix-guardd.service
+  [ -x "$daemon" ] || { fail "sbin/vnkestrix-guardd is missing"; return; }
+  env -u LD_LIBRARY_PATH "$daemon" --version >"$work/guardd.out" 2>&1 ||
+    fail "sbin/vnkestrix-guardd --version failed: $(head -c 300 "$work/guardd.out")"
+  [ -f "$root/share/vnkestrix/guardd.conf" ] || fail "share/vnkestrix/guardd.conf is missing"
+  [ -f "$unit" ] || { fail "lib/systemd/system/vnkestrix-guardd.service is missing"; return; }
+  grep -q '^ExecStart=/.*/sbin/vnkestrix-guardd$' "$unit" || fail "the unit's ExecStart is not an absolute sbin path"
+  command -v systemd-analyze >/dev/null || return
+  mkdir -p "$work/unit"
+  sed "s|^ExecStart=.*|ExecStart=$daemon|" "$unit" >"$work/unit/vnkestrix-guardd.service"
+  # verify only warns about a line it cannot parse, so any output fails.
+  systemd-analyze verify --man=no "$work/unit/vnkestrix-guardd.service" >"$work/verify.out" 2>&1 &&
+    [ ! -s "$work/verify.out" ] || fail "systemd-analyze verify: $(cat "$work/verify.out")"
 }
 
 # Starts the program the way a menu would, from the desktop entry's Exec line
@@ -157,6 +178,7 @@ check_installed_tree() {
   check_program_and_library
   check_udev_rule
   check_desktop_entry_and_icons
-  check_man_page
+  check_man_pages
+  check_guard_service
   check_starts_from_desktop_entry
 }

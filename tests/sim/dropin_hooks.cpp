@@ -58,23 +58,36 @@ void writeState()
     lastWritten = text;
 }
 
+// Applies the state file when it differs from what the simulator last wrote:
+// at the first call, and whenever a test has rewritten it while the program
+// runs (to change the input levels under a running service, say).
+void loadStateFile()
+{
+    if (statePath.empty() || ::access(statePath.c_str(), F_OK) != 0) // none yet: the factory state
+        return;
+    std::ifstream in(statePath, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (text.str() == lastWritten)
+        return;
+    std::string error;
+    if (!in || !sim::loadStateText(text.str(), &error))
+        die(statePath + ": " + (error.empty() ? "cannot read" : error));
+}
+
 } // namespace
 
 void sim::detail::beforeCall()
 {
-    if (configured)
+    if (configured) {
+        loadStateFile();
+        writeState();
         return;
+    }
     configured = true;
     statePath = variable("REDI_SIM_STATE");
     logPath = variable("REDI_SIM_LOG");
-    if (!statePath.empty() && ::access(statePath.c_str(), F_OK) == 0) { // none yet: the factory state
-        std::ifstream in(statePath, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        std::string error;
-        if (!in || !loadStateText(text.str(), &error))
-            die(statePath + ": " + (error.empty() ? "cannot read" : error));
-    }
+    loadStateFile();
     setAbsent(flag("REDI_SIM_ABSENT"));
     setIgnoreWrites(flag("REDI_SIM_IGNORE_WRITES"));
     setSerialCached(flag("REDI_SIM_SERIAL_CACHED"));

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The real vnkestrix-guardd over the simulator's drop-in libredi, with a
+# stand-in logind on a private D-Bus bus and a guard store of its own: a line
+# at its level from the start fires only after the grace period, a row that
+# vnkestrix-cli adds while the service runs fires without a restart, and
+# SIGTERM stops it cleanly. Exit 0 pass, 1 fail, 77 skip.
+#   run_guardd_service.sh GUARDD CLI FAKE_LOGIND DROPIN_DIR
+set -uo pipefail
+guardd=$1 cli=$2 fake_logind=$3 dropin=$4
+command -v dbus-daemon >/dev/null || { echo "SKIP: dbus-daemon is not installed"; exit 77; }
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; [ -f "$work/guardd.err" ] && sed 's/^/  guardd: /' "$work/guardd.err" >&2; exit 1; }
+
+. "$(dirname "$0")/private_logind.sh"
+start_private_logind "$fake_logind" || fail "no stand-in logind"
+
+export VNKESTRIX_REGISTRY=$work/registry.sqlite3 VNKESTRIX_GUARDD_STATUS=$work/status
+export REDI_SIM_STATE=$work/controller.state LD_LIBRARY_PATH=$dropin
+printf 'input_levels=0x08\nram.watchdog_strobe=4\n' >"$REDI_SIM_STATE" # GPIO 3 high; strobe 0.4 s
+"$cli" guard set gpio3=1,shutdown || fail "guard set"
+cat >"$work/guardd.conf" <<CONF
+poll-interval-ms = 20
+debounce-ms = 100
+startup-grace-s = 1
+serve-watchdog = yes
+status-file = $work/status
+CONF
+"$guardd" --config "$work/guardd.conf" 2>"$work/guardd.err" &
+guardd_pid=$!
+pids+=($guardd_pid)
+
+wait_for 5 test -f "$work/status" || fail "no status file"
+status=$("$cli" guard status) || fail "guard status: $status"
+for want in "service: running, pid $guardd_pid" "gpio3=1,shutdown (now 1)" "gpio2=0,do-nothing (now 0)" \
+            "watchdog: serving every 0.2 s" "last fired: nothing yet"; do
+  grep -qxF "$want" <<<"$status" || fail "guard status lacks \"$want\": $status"
+done
+[ ! -s "$work/calls" ] || fail "fired within the grace period: $(cat "$work/calls")"
+wait_for 5 grep -q PowerOff "$work/calls" || fail "GPIO 3 never fired"
+
+"$cli" guard set gpio2=0,standby || fail "guard set while running"
+wait_for 5 grep -q Suspend "$work/calls" || fail "the changed table was not picked up"
+sleep 0.3
+[ "$(cut -d' ' -f1,2 "$work/calls")" = $'PowerOff interactive=0\nSuspend interactive=0' ] ||
+  fail "want one PowerOff, then one Suspend, not interactive: $(cat "$work/calls")"
+"$cli" guard status --json | grep -q '"last-fired": "gpio2 standby ' || fail "status --json: last fired"
+
+kill -TERM "$guardd_pid"
+wait "$guardd_pid"
+rc=$?
+[ $rc -eq 0 ] || fail "exit code $rc after SIGTERM"
+[ ! -e "$work/status" ] || fail "the status file outlived the service"
+"$cli" guard status >/dev/null 2>&1 && fail "guard status after the stop"
+grep -q '^<4>stopped: the controller.s watchdog is no longer served' "$work/guardd.err" || fail "no stop warning"
+serves=$(sed -n 's/^actions.serve_watchdog=//p' "$REDI_SIM_STATE")
+[ "${serves:-0}" -ge 5 ] || fail "the watchdog was served $serves times in over a second at 0.2 s"
+echo "PASS: grace, debounce, table change, watchdog serving ($serves), clean stop"
