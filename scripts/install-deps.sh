@@ -2,14 +2,15 @@
 # Installs the Debian 12 packages that building and running need, and with
 # --tests also what the test suites use (Xvfb and xdotool for the end-to-end
 # suite, qemu and Debian's kernel for the HID suite, the packaging tools,
-# mingw-w64 and Wine for the Windows cross build).
+# a D-Bus daemon and systemd's checks for the guard service, mingw-w64 and
+# Wine for the Windows cross build).
 # Only packages that are missing are installed; run as root or with sudo.
 set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-qpa-plugins
-  libhidapi-dev libsqlite3-dev fonts-dejavu-core
+  libhidapi-dev libsqlite3-dev libsystemd-dev fonts-dejavu-core
   dpkg-dev file
 )
 if [ "${1:-}" = "--tests" ]; then
@@ -17,6 +18,7 @@ if [ "${1:-}" = "--tests" ]; then
     sqlite3 xvfb xauth xdotool x11-utils imagemagick
     desktop-file-utils groff-base ninja-build
     qemu-system-x86 linux-image-amd64 busybox-static cpio zstd xz-utils
+    dbus-daemon systemd
   )
 fi
 
