@@ -17,10 +17,13 @@ namespace {
 RediEnumerateControllersFunction enumerateFunction()
 {
 #if defined(_WIN32)
-    const HMODULE library = GetModuleHandleA("redi.dll");
-    return library ? reinterpret_cast<RediEnumerateControllersFunction>(
-                         reinterpret_cast<void *>(GetProcAddress(library, REDI_ENUMERATE_SYMBOL)))
-                   : nullptr;
+    // The vendor's name, and MinGW's for a library built here.
+    for (const char *name : {"redi.dll", "libredi.dll"}) {
+        if (const HMODULE library = GetModuleHandleA(name))
+            return reinterpret_cast<RediEnumerateControllersFunction>(
+                reinterpret_cast<void *>(GetProcAddress(library, REDI_ENUMERATE_SYMBOL)));
+    }
+    return nullptr;
 #else
     return reinterpret_cast<RediEnumerateControllersFunction>(dlsym(RTLD_DEFAULT, REDI_ENUMERATE_SYMBOL));
 #endif
