@@ -53,10 +53,13 @@ QString commandsUsing(const QString &option)
 
 QString manPage(const QString &date, const QString &version)
 {
-    QString page = QStringLiteral(".TH VNKESTRIX\\-CLI 1 \"%1\" \"VnKestrix %2\" \"User Commands\"\n").arg(date, version);
+    QString page
+        = QStringLiteral(".TH VNKESTRIX\\-CLI 1 \"%1\" \"VnKestrix %2\" \"User Commands\"\n")
+              .arg(date, version);
     page += QStringLiteral(
         ".SH NAME\n"
-        "vnkestrix\\-cli \\- the board controller's settings and the guard trigger table from the command line\n"
+        "vnkestrix\\-cli \\- the board controller's settings and the guard trigger table from the "
+        "command line\n"
         ".SH SYNOPSIS\n"
         ".B vnkestrix\\-cli\n"
         ".RB [ \\-\\-demo ]\n"
@@ -88,9 +91,10 @@ QString manPage(const QString &date, const QString &version)
             page += QStringLiteral("\nOptions: %1.").arg(optionsOf(command));
         page += QLatin1Char('\n');
     }
-    page += QStringLiteral(".SH OPTIONS\n"
-                           ".TP\n.B \"\\-h, \\-\\-help\"\nDescribe the program, or with a command that command.\n"
-                           ".TP\n.B \"\\-v, \\-\\-version\"\nPrint the version.\n");
+    page += QStringLiteral(
+        ".SH OPTIONS\n"
+        ".TP\n.B \"\\-h, \\-\\-help\"\nDescribe the program, or with a command that command.\n"
+        ".TP\n.B \"\\-v, \\-\\-version\"\nPrint the version.\n");
     for (const OptionHelp &option : globalOptions()) {
         page += QStringLiteral(".TP\n.B \\-\\-%1").arg(typed(option.name));
         if (!option.valueName.isEmpty())
@@ -101,9 +105,11 @@ QString manPage(const QString &date, const QString &version)
         page += QStringLiteral(".TP\n.B \\-\\-%1\n%2 (%3)\n")
                     .arg(typed(option.name), roff(option.description), commandsUsing(option.name));
     }
-    page += QStringLiteral(".SH SETTINGS\nThe names that\n.B get\nand\n.B set\ntake, and what each accepts:\n");
+    page += QStringLiteral(
+        ".SH SETTINGS\nThe names that\n.B get\nand\n.B set\ntake, and what each accepts:\n");
     for (const SettingDefinition &setting : settingDefinitions())
-        page += QStringLiteral(".TP\n.B %1\n%2.\n").arg(typed(setting.name), roff(acceptedValues(setting)));
+        page += QStringLiteral(".TP\n.B %1\n%2.\n")
+                    .arg(typed(setting.name), roff(acceptedValues(setting)));
     page += QStringLiteral(".SH ENVIRONMENT\n");
     for (const HelpEntry &variable : environmentHelp())
         page += QStringLiteral(".TP\n.B %1\n%2\n").arg(roff(variable.name), roff(variable.text));
@@ -208,7 +214,7 @@ int main(int argc, char *argv[])
     }
     const QByteArray bytes = output.toUtf8();
     return std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout)
-                   == static_cast<std::size_t>(bytes.size())
+            == static_cast<std::size_t>(bytes.size())
         ? 0
         : 1;
 }

@@ -1,8 +1,8 @@
 #include "commands.h"
 
 #include "cli_failure.h"
-#include "report_trace.h"
 #include "output.h"
+#include "report_trace.h"
 #include "setting_definitions.h"
 
 namespace {

@@ -26,8 +26,9 @@ std::vector<AttachedController> attachedControllers()
     case Listing::Listed:
         break;
     case Listing::NotSupported:
-        failOperation(QStringLiteral("cannot list controllers: the HID library in use has no listing; "
-                                     "--device and REDI_DEVICE still take a device node"));
+        failOperation(
+            QStringLiteral("cannot list controllers: the HID library in use has no listing; "
+                           "--device and REDI_DEVICE still take a device node"));
     case Listing::Failed:
         failOperation(QStringLiteral("listing the controllers failed"));
     }
@@ -59,18 +60,21 @@ void runList(const Invocation &invocation)
     QJsonArray list;
     for (const AttachedController &controller : controllers) {
         const QString problem = accessProblem(controller.openError);
-        QJsonObject entry{{QStringLiteral("device"), QString::fromLocal8Bit(controller.device.c_str())},
-                          {QStringLiteral("serial"), serialOf(controller)},
-                          {QStringLiteral("firmware"),
-                           QString::fromStdString(releaseNumberText(controller.releaseNumber))},
-                          {QStringLiteral("access"), problem.isEmpty()}};
+        QJsonObject entry{
+            {QStringLiteral("device"), QString::fromLocal8Bit(controller.device.c_str())},
+            {QStringLiteral("serial"), serialOf(controller)},
+            {QStringLiteral("firmware"),
+             QString::fromStdString(releaseNumberText(controller.releaseNumber))},
+            {QStringLiteral("access"), problem.isEmpty()}};
         if (!problem.isEmpty())
             entry.insert(QStringLiteral("problem"), problem);
         list.append(entry);
         if (!invocation.isSet(QStringLiteral("json"))) {
-            printLine(QStringList{entry[QStringLiteral("device")].toString(), entry[QStringLiteral("serial")].toString(),
+            printLine(QStringList{entry[QStringLiteral("device")].toString(),
+                                  entry[QStringLiteral("serial")].toString(),
                                   entry[QStringLiteral("firmware")].toString(),
-                                  problem.isEmpty() ? QStringLiteral("yes") : QStringLiteral("no: ") + problem}
+                                  problem.isEmpty() ? QStringLiteral("yes")
+                                                    : QStringLiteral("no: ") + problem}
                           .join(QLatin1Char('\t')));
         }
     }
@@ -90,12 +94,16 @@ void chooseDevice(const QString &device)
                 nodes.append(QString::fromLocal8Bit(controller.device.c_str()));
         }
         if (nodes.isEmpty())
-            throw CliFailure{ExitNoController,
-                             QStringLiteral("no controller has the serial number \"%1\" (`list` shows them)").arg(device)};
+            throw CliFailure{
+                ExitNoController,
+                QStringLiteral("no controller has the serial number \"%1\" (`list` shows them)")
+                    .arg(device)};
         if (nodes.size() > 1)
-            failUsage(QStringLiteral("the serial number \"%1\" is on more than one controller (%2): choose one "
-                                     "by its node")
-                          .arg(device, nodes.join(QStringLiteral(", "))));
+            failUsage(
+                QStringLiteral(
+                    "the serial number \"%1\" is on more than one controller (%2): choose one "
+                    "by its node")
+                    .arg(device, nodes.join(QStringLiteral(", "))));
         node = nodes.first();
     }
     qputenv("REDI_DEVICE", node.toLocal8Bit());

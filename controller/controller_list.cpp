@@ -25,7 +25,8 @@ RediEnumerateControllersFunction enumerateFunction()
     }
     return nullptr;
 #else
-    return reinterpret_cast<RediEnumerateControllersFunction>(dlsym(RTLD_DEFAULT, REDI_ENUMERATE_SYMBOL));
+    return reinterpret_cast<RediEnumerateControllersFunction>(
+        dlsym(RTLD_DEFAULT, REDI_ENUMERATE_SYMBOL));
 #endif
 }
 
@@ -54,9 +55,10 @@ Listing listControllers(std::vector<AttachedController> &controllers)
     controllers.clear();
     for (int i = 0; i < count; ++i) {
         const RediControllerInfo &info = infos[static_cast<std::size_t>(i)];
-        controllers.push_back({text(info.deviceName, sizeof info.deviceName),
-                               static_cast<std::uint16_t>(info.releaseNumber[0] | (info.releaseNumber[1] << 8)),
-                               text(info.serialNumber, sizeof info.serialNumber), info.openError});
+        controllers.push_back(
+            {text(info.deviceName, sizeof info.deviceName),
+             static_cast<std::uint16_t>(info.releaseNumber[0] | (info.releaseNumber[1] << 8)),
+             text(info.serialNumber, sizeof info.serialNumber), info.openError});
     }
     return Listing::Listed;
 }

@@ -10,8 +10,8 @@
 struct AttachedController {
     std::string device;
     std::uint16_t releaseNumber = 0; // BCD
-    std::string serialNumber;        // one byte per character, as the library reports it
-    int openError = 0;               // 0: this process may open it; else the errno value of the refusal
+    std::string serialNumber; // one byte per character, as the library reports it
+    int openError = 0; // 0: this process may open it; else the errno value of the refusal
 };
 
 enum class Listing { Listed, NotSupported, Failed };

@@ -26,7 +26,8 @@ Clock::time_point origin()
 std::string milliseconds(Clock::duration d)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.3f ms", std::chrono::duration<double, std::milli>(d).count());
+    std::snprintf(text, sizeof text, "%.3f ms",
+                  std::chrono::duration<double, std::milli>(d).count());
     return text;
 }
 
@@ -63,13 +64,14 @@ TracedCall::TracedCall(const char *what, const unsigned char *request, std::size
     start_ = Clock::now();
 }
 
-void TracedCall::finish(bool ok, const unsigned char *reply, std::size_t size, const std::string &note)
+void TracedCall::finish(bool ok, const unsigned char *reply, std::size_t size,
+                        const std::string &note)
 {
     if (!on_)
         return;
     const Clock::time_point end = Clock::now();
-    std::string line = "trace +" + milliseconds(start_ - origin()) + " " + what_ + (ok ? " ok " : " FAILED ")
-        + milliseconds(end - start_);
+    std::string line = "trace +" + milliseconds(start_ - origin()) + " " + what_
+        + (ok ? " ok " : " FAILED ") + milliseconds(end - start_);
     if (!note.empty())
         line += " " + note;
     if (!request_.empty())
