@@ -436,7 +436,7 @@ private slots:
         row("--device over REDI_DEVICE", "--device TWO serial", "REDI_DEVICE=/dev/hidraw-sim", 0, "TWO\n");
         row("REDI_DEVICE alone", "serial", "REDI_DEVICE=/dev/hidraw-sim2", 0, "TWO\n");
         row("no such serial number", "--device THREE info", "", 3, "\"THREE\"");
-        row("no such node", "--device /dev/hidraw9 info", "", 3, "no controller found");
+        row("no such node", "--device /dev/hidraw9 info", "", 3, "/dev/hidraw9 does not exist");
         row("verbose", "--verbose --device TWO gpio write 0x81", "", 0,
             "ms output report ok ", "output_levels=129");
         row("demo needs no device", "--demo --device THREE serial", "REDI_SIM_ABSENT=1", 0, "012345678");
