@@ -1,11 +1,13 @@
+#include "information_options.h"
 #include "startup.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> exitCode = answerInformationOptions(argc, argv))
+        return *exitCode;
     QApplication app(argc, argv);
-    // Lets the desktop match the window to its menu entry and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("vnkestrix"));
+    identifyProgram();
     return runVnKestrix(app);
 }

@@ -4,6 +4,7 @@
 #include "vnkestrix.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 #include <string>
@@ -24,6 +25,21 @@ bool userWantsDemoMode()
 }
 
 } // namespace
+
+void identifyProgram()
+{
+    QGuiApplication::setDesktopFileName(QStringLiteral("vnkestrix"));
+    // Only X11 docks need the window's own icon: Wayland ones go by the
+    // desktop file name and Windows takes the executable's. It costs 5.5 M
+    // instructions at start-up (README "Performance"), most of it QIcon
+    // looking for icon-engine plugins.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128})
+        icon.addFile(QStringLiteral(":/VnKestrix/Resources/icons/vnkestrix-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+}
 
 int runVnKestrix(QApplication &app)
 {

@@ -8,36 +8,30 @@
 
 namespace {
 
-struct OptionHelp {
-    QString name;
-    QString description;
-};
-
-const QList<OptionHelp> commandOptions = {
-    {QStringLiteral("json"), QStringLiteral("Print JSON instead of lines of text.")},
-    {QStringLiteral("save"), QStringLiteral("Also write the values to flash, so they survive a power cycle.")},
-    {QStringLiteral("dry-run"), QStringLiteral("Only print what would change; write nothing.")},
-    {QStringLiteral("guard"), QStringLiteral("Include the guard trigger table.")},
-    {QStringLiteral("serial"), QStringLiteral("Include the controller's serial number.")},
-};
+// Takes a value: the command word is never the word after it.
+const QString deviceOption = QStringLiteral("device");
 
 QString optionDescription(const QString &name)
 {
-    for (const OptionHelp &option : commandOptions) {
+    for (const OptionHelp &option : commandOptions()) {
         if (option.name == name)
             return option.description;
     }
     return {};
 }
 
-// The command is the first argument that is not an option; the global
-// options take no values, so nothing else can come first.
+// The command is the first argument that is neither an option nor the
+// value of --device.
 QString commandWord(const QStringList &arguments)
 {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments[i];
         if (argument == QLatin1String("--"))
             return i + 1 < arguments.size() ? arguments[i + 1] : QString();
+        if (argument == QLatin1String("--") + deviceOption) {
+            ++i;
+            continue;
+        }
         if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-"))
             return argument;
     }
@@ -55,6 +49,34 @@ const CommandDefinition *findCommand(const QList<CommandDefinition> &commands, c
 
 } // namespace
 
+const QList<OptionHelp> &globalOptions()
+{
+    static const QList<OptionHelp> options = {
+        {QStringLiteral("demo"), QString(),
+         QStringLiteral("Run without a controller: nothing is sent, reads give fixed values.")},
+        {deviceOption, QStringLiteral("NODE|SERIAL"),
+         QStringLiteral("Use this controller: a device node such as /dev/hidraw3, USB IDs as vvvv:pppp, or a "
+                        "serial number that `list` shows. Overrides REDI_DEVICE.")},
+        {QStringLiteral("verbose"), QString(),
+         QStringLiteral("Trace every report exchanged with the controller on stderr, in hex, with its "
+                        "timing.")},
+    };
+    return options;
+}
+
+const QList<OptionHelp> &commandOptions()
+{
+    static const QList<OptionHelp> options = {
+        {QStringLiteral("json"), QString(), QStringLiteral("Print JSON instead of lines of text.")},
+        {QStringLiteral("save"), QString(),
+         QStringLiteral("Also write the values to flash, so they survive a power cycle.")},
+        {QStringLiteral("dry-run"), QString(), QStringLiteral("Only print what would change; write nothing.")},
+        {QStringLiteral("guard"), QString(), QStringLiteral("Include the guard trigger table.")},
+        {QStringLiteral("serial"), QString(), QStringLiteral("Include the controller's serial number.")},
+    };
+    return options;
+}
+
 std::optional<Invocation> parseCommandLine(const QStringList &arguments, const QList<CommandDefinition> &commands,
                                            const QString &overview)
 {
@@ -64,10 +86,8 @@ std::optional<Invocation> parseCommandLine(const QStringList &arguments, const Q
     QCommandLineParser parser;
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption demo(QStringLiteral("demo"),
-                                  QStringLiteral("Run without a controller: nothing is sent, reads give "
-                                                 "fixed values."));
-    parser.addOption(demo);
+    for (const OptionHelp &option : globalOptions())
+        parser.addOption(QCommandLineOption(option.name, option.description, option.valueName));
     if (command) {
         parser.setApplicationDescription(command->details);
         for (const QString &name : command->optionNames)
@@ -99,7 +119,11 @@ std::optional<Invocation> parseCommandLine(const QStringList &arguments, const Q
 
     Invocation invocation;
     invocation.command = command;
-    invocation.demo = parser.isSet(demo);
+    invocation.demo = parser.isSet(QStringLiteral("demo"));
+    invocation.verbose = parser.isSet(QStringLiteral("verbose"));
+    invocation.device = parser.value(deviceOption);
+    if (parser.isSet(deviceOption) && invocation.device.isEmpty())
+        failUsage(QStringLiteral("--device needs a device node or a serial number (see --help)"));
     invocation.arguments = parser.positionalArguments().mid(1);
     for (const QString &name : command->optionNames) {
         if (parser.isSet(name))

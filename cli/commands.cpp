@@ -2,6 +2,7 @@
 
 #include "cli_failure.h"
 #include "output.h"
+#include "report_trace.h"
 #include "setting_definitions.h"
 
 namespace {
@@ -14,9 +15,18 @@ QString settingsHelp()
     return text;
 }
 
-const QList<CommandDefinition> &commands()
+} // namespace
+
+const QList<CommandDefinition> &cliCommands()
 {
     static const QList<CommandDefinition> list = {
+        {QStringLiteral("list"), QString(), QStringLiteral("Every attached controller and whether it can be used."),
+         QStringLiteral("Lists every attached controller, one line each with tab-separated fields: its device "
+                        "node, serial number, firmware revision, and yes when this user may open it, else no and "
+                        "why not. Either the node or the serial number picks a controller with --device. The "
+                        "vendor's HID library cannot list controllers; with it, list fails and --device takes "
+                        "only a node."),
+         {QStringLiteral("json")}, 0, 0, runList},
         {QStringLiteral("info"), QString(), QStringLiteral("Whether the controller is there, its device, firmware and serial number."),
          QStringLiteral("Looks for the controller and prints whether it was found, its device path, its "
                         "firmware revision and its serial number. Exits with 3 when no controller answers."),
@@ -77,15 +87,45 @@ const QList<CommandDefinition> &commands()
     return list;
 }
 
+const QList<HelpEntry> &environmentHelp()
+{
+    static const QList<HelpEntry> list = {
+        {QStringLiteral("REDI_DEVICE"),
+         QStringLiteral("The controller to use when several are attached: its device node or its USB IDs "
+                        "(vvvv:pppp). --device sets it.")},
+        {QStringLiteral("VNKESTRIX_REGISTRY"),
+         QStringLiteral("The guard store's file, instead of /var/lib/vnkestrix/registry.sqlite3.")},
+        {QStringLiteral("VNKESTRIX_TRACE"), QStringLiteral("1 traces every report exchanged, as --verbose does.")},
+    };
+    return list;
+}
+
+const QList<HelpEntry> &exitCodeHelp()
+{
+    static const QList<HelpEntry> list = {
+        {QString::number(ExitSuccess), QStringLiteral("success")},
+        {QString::number(ExitOperationFailed), QStringLiteral("a controller or guard-store operation failed")},
+        {QString::number(ExitBadUsage), QStringLiteral("bad usage or a value not accepted")},
+        {QString::number(ExitNoController), QStringLiteral("no controller found")},
+    };
+    return list;
+}
+
+namespace {
+
 QString overview()
 {
     QString text = QStringLiteral("Reads and changes the board controller's settings and the guard "
                                   "trigger table.\n\nCommands:");
-    for (const CommandDefinition &command : commands())
+    for (const CommandDefinition &command : cliCommands())
         text += QStringLiteral("\n  %1  %2").arg(command.name.leftJustified(7), command.summary);
     text += QStringLiteral("\n\n`COMMAND --help` describes a command. --demo runs any command without a "
-                           "controller.\nExit codes: 0 success, 1 a controller or guard-store operation "
-                           "failed, 2 bad usage or a value not accepted, 3 no controller found.");
+                           "controller.\n\nEnvironment:");
+    for (const HelpEntry &variable : environmentHelp())
+        text += QStringLiteral("\n  %1  %2").arg(variable.name, variable.text);
+    text += QStringLiteral("\n\nExit codes:");
+    for (const HelpEntry &code : exitCodeHelp())
+        text += QStringLiteral("\n  %1  %2").arg(code.name, code.text);
     return text;
 }
 
@@ -94,9 +134,15 @@ QString overview()
 int runCli(const QStringList &arguments)
 {
     try {
-        const std::optional<Invocation> invocation = parseCommandLine(arguments, commands(), overview());
-        if (invocation)
-            invocation->command->handler(*invocation);
+        const std::optional<Invocation> invocation = parseCommandLine(arguments, cliCommands(), overview());
+        if (!invocation)
+            return ExitSuccess;
+        if (invocation->verbose)
+            setReportTrace(true);
+        // Demo mode looks for no controller, so it has none to choose.
+        if (!invocation->device.isEmpty() && !invocation->demo)
+            chooseDevice(invocation->device);
+        invocation->command->handler(*invocation);
         return ExitSuccess;
     } catch (const CliFailure &failure) {
         printProblem(failure.message);

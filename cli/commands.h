@@ -6,6 +6,21 @@
 // Parses the arguments, runs the command, prints any failure; the exit code.
 int runCli(const QStringList &arguments);
 
+// What --help, the manual and the shell completions are made from.
+struct HelpEntry {
+    QString name;
+    QString text;
+};
+const QList<CommandDefinition> &cliCommands();
+const QList<HelpEntry> &environmentHelp();
+const QList<HelpEntry> &exitCodeHelp();
+
+// Several controllers: list them, and pick one for this run (a node or USB
+// IDs as REDI_DEVICE takes them, or a serial number that the listing
+// resolves to its node).
+void runList(const Invocation &invocation);
+void chooseDevice(const QString &device);
+
 // Controller commands.
 void runInfo(const Invocation &invocation);
 void runGet(const Invocation &invocation);

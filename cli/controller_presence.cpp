@@ -87,6 +87,10 @@ std::optional<std::string> lookForController()
 
 QString noControllerMessage()
 {
+    // A node that --device or REDI_DEVICE names but that is not there.
+    const QString chosen = qEnvironmentVariable("REDI_DEVICE");
+    if (chosen.contains(QLatin1Char('/')) && !QFile::exists(chosen))
+        return QStringLiteral("no controller found: %1 does not exist (see `list`)").arg(chosen);
     const std::optional<UnopenableNode> node = unopenableControllerNode();
     if (!node) {
         return QStringLiteral("no controller found (USB ID %1:%2); is the board connected?")

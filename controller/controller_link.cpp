@@ -1,7 +1,9 @@
 #include "controller_link.h"
 
 #include "redi.h"
+#include "report_trace.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -34,9 +36,15 @@ bool isDemoMode()
 
 bool findController(std::string &deviceName)
 {
-    if (!succeeded(Usk_FindSensor_a(REDI_SELECT_BOARD_CONTROLLER, 0, 0, 0, 0, 0, 0, &record)))
+    TracedCall trace("find");
+    if (!succeeded(Usk_FindSensor_a(REDI_SELECT_BOARD_CONTROLLER, 0, 0, 0, 0, 0, 0, &record))) {
+        trace.finish(false);
         return false;
+    }
     deviceName.assign(record.deviceName, strnlen(record.deviceName, sizeof record.deviceName));
+    char release[8];
+    std::snprintf(release, sizeof release, "%04x", static_cast<unsigned>(controllerReleaseNumber()));
+    trace.finish(true, nullptr, 0, deviceName + " release " + release + " serial " + controllerSerialNumber());
     return true;
 }
 
@@ -44,14 +52,22 @@ bool exchangeFeature(FeatureReport &report, bool get)
 {
     if (demoMode)
         return true;
-    return succeeded(Usk_Feature_a(record.deviceName, report.data(), get ? 1 : 0));
+    TracedCall trace(get ? "feature get" : "feature set", report.data(), report.size());
+    const bool ok = succeeded(Usk_Feature_a(record.deviceName, report.data(), get ? 1 : 0));
+    trace.finish(ok, get && ok ? report.data() : nullptr, report.size());
+    return ok;
 }
 
 bool readInputReport(InputReport &report)
 {
     InputReport input{};
-    if (!demoMode && !succeeded(Usk_GetCurrentInReport_a(record.deviceName, input.data(), REDI_REPORT_SIZE)))
-        return false;
+    if (!demoMode) {
+        TracedCall trace("input report");
+        const bool ok = succeeded(Usk_GetCurrentInReport_a(record.deviceName, input.data(), REDI_REPORT_SIZE));
+        trace.finish(ok, ok ? input.data() : nullptr, input.size());
+        if (!ok)
+            return false;
+    }
     report = input;
     return true;
 }
@@ -77,8 +93,11 @@ bool writeGpio(std::uint8_t levels)
         return true;
     unsigned char output[REDI_REPORT_SIZE] = {};
     output[OutputLevelsByte] = levels;
-    return succeeded(Usk_SendOutReport_a(record.deviceName, output, REDI_OUTPUT_REPORT_SIZE,
-                                         OutputWriteTimeoutMs));
+    TracedCall trace("output report", output, REDI_OUTPUT_REPORT_SIZE);
+    const bool ok = succeeded(
+        Usk_SendOutReport_a(record.deviceName, output, REDI_OUTPUT_REPORT_SIZE, OutputWriteTimeoutMs));
+    trace.finish(ok);
+    return ok;
 }
 
 std::uint16_t controllerReleaseNumber()

@@ -48,3 +48,5 @@ bool setSerialNumber(const std::string &text);
 
 // The record's BCD release number as text: 0x0100 gives "1.0".
 std::string getFirmwareRevision();
+// A BCD release number as getFirmwareRevision shows it ("1.0").
+std::string releaseNumberText(std::uint16_t bcd);

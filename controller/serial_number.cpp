@@ -65,7 +65,12 @@ std::string getFirmwareRevision()
 {
     if (isDemoMode())
         setControllerReleaseNumber(demoReleaseNumber);
-    const unsigned r = controllerReleaseNumber();
+    return releaseNumberText(controllerReleaseNumber());
+}
+
+std::string releaseNumberText(std::uint16_t bcd)
+{
+    const unsigned r = bcd;
     // Four BCD digits, major.minor, with at most one zero dropped at each
     // end. A nibble above 9 is not BCD; it shows as the character after '9'.
     std::string text = "00.00";

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and running need, and with
 # --tests also what the test suites use (Xvfb and xdotool for the end-to-end
-# suite, qemu and Debian's kernel for the HID suite, the packaging tools,
-# a D-Bus daemon and systemd's checks for the guard service, mingw-w64 and
-# Wine for the Windows cross build).
+# suite, qemu and Debian's kernel for the HID suite, the packaging tools:
+# lintian, appstreamcli, hardening-check from devscripts, and the shells whose
+# completions the install tests load; a D-Bus daemon and systemd's checks for
+# the guard service; mingw-w64 and Wine for the Windows cross build).
 # Only packages that are missing are installed; run as root or with sudo.
 set -euo pipefail
 
@@ -16,7 +17,7 @@ packages=(
 if [ "${1:-}" = "--tests" ]; then
   packages+=(
     sqlite3 xvfb xauth xdotool x11-utils imagemagick
-    desktop-file-utils groff-base ninja-build
+    desktop-file-utils groff-base man-db ninja-build lintian appstream devscripts zsh fish
     qemu-system-x86 linux-image-amd64 busybox-static cpio zstd xz-utils
     dbus-daemon systemd
   )

@@ -9,5 +9,6 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     reportFirstMainWindowPaint(app);
+    identifyProgram();
     return runVnKestrix(app);
 }

@@ -97,6 +97,35 @@ REDI_API int Usk_GetCurrentInReport_a(const char *deviceName, unsigned char *rep
 REDI_API int Usk_SendOutReport_a(const char *deviceName, unsigned char *report, int length,
                                  int timeoutMs);
 
+/*
+ * ---- This library's extension beyond the four functions ----
+ *
+ * The vendor's library has only the four functions above and finds one
+ * controller. This library also lists every attached controller. Callers
+ * must look the entry point up at run time (dlsym, GetProcAddress) under
+ * REDI_ENUMERATE_SYMBOL and do without it when it is missing, so that the
+ * vendor's library still works in this one's place.
+ */
+#define REDI_ENUMERATE_SYMBOL "Redi_EnumerateControllers"
+#define REDI_INFO_SERIAL_SIZE 128
+
+/* One attached controller, as Redi_EnumerateControllers reports it. */
+typedef struct RediControllerInfo {
+    char deviceName[REDI_DEVICE_NAME_SIZE];   /* NUL-terminated device path, as in RediDeviceRecord */
+    unsigned char releaseNumber[2];           /* BCD, low byte first */
+    char serialNumber[REDI_INFO_SERIAL_SIZE]; /* NUL-terminated, one byte per character */
+    int openError; /* 0: this process may open the device; else the errno value of the refusal */
+} RediControllerInfo;
+
+/*
+ * Fills `list` (room for `capacity` entries; null with capacity 0 only
+ * counts) with the attached controllers, in the system's order, and returns
+ * how many there are, which may be more than `capacity`. Returns -1 when the
+ * devices cannot be enumerated at all.
+ */
+REDI_API int Redi_EnumerateControllers(RediControllerInfo *list, int capacity);
+typedef int (*RediEnumerateControllersFunction)(RediControllerInfo *list, int capacity);
+
 #ifdef __cplusplus
 }
 #endif

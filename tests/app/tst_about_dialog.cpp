@@ -5,6 +5,7 @@
 #include "window_harness.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFrame>
 #include <QLabel>
@@ -52,6 +53,17 @@ QString openAbout(QWidget *window, const Step &step)
     return fate.join(' ');
 }
 
+// WCAG's contrast ratio of two colours, 1 to 21.
+double contrast(const QColor &a, const QColor &b)
+{
+    const auto luminance = [](const QColor &c) {
+        const auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 } // namespace
 
 class AboutDialogTest : public WindowTest
@@ -66,6 +78,8 @@ private slots:
     void opensModallyAndClosesWithOk();
     void linksOpenInTheBrowser();
     void bannerImageIsBuiltIn();
+    void textReadableUnderAnyPalette_data();
+    void textReadableUnderAnyPalette();
 
 private:
     QList<QUrl> urls;
@@ -119,7 +133,54 @@ void AboutDialogTest::bannerImageIsBuiltIn()
     const QString style = widget<QFrame>(&dialog, "frame")->styleSheet();
     const QRegularExpressionMatch image = QRegularExpression("url\\((:[^)]+)\\)").match(style);
     QVERIFY2(image.hasMatch(), qPrintable(style));
-    QVERIFY2(!QPixmap(image.captured(1)).isNull(), qPrintable(image.captured(1)));
+    const QPixmap banner(image.captured(1));
+    QVERIFY2(!banner.isNull(), qPrintable(image.captured(1)));
+    // The twice-as-large banner that Qt picks by itself at 2x scaling.
+    const QString sharp = image.captured(1).replace(".png", "@2x.png");
+    QCOMPARE(QPixmap(sharp).size(), banner.size() * 2);
+}
+
+// The text panel stays white under any palette, so its text and links must
+// bring their own colours: the palette's light text of a dark theme would
+// vanish on it. Counts the rendered pixels that stand out from the panel
+// (WCAG contrast 4.5 or more): grey ones of the text, blue ones of the links.
+void AboutDialogTest::textReadableUnderAnyPalette_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("light palette") << false;
+    QTest::newRow("dark palette") << true;
+}
+
+void AboutDialogTest::textReadableUnderAnyPalette()
+{
+    QFETCH(bool, dark);
+    const QPalette saved = QApplication::palette();
+    if (dark) {
+        QPalette palette(QColor(0x35, 0x35, 0x35), QColor(0x20, 0x20, 0x20));
+        for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            palette.setColor(role, QColor(0xee, 0xee, 0xee));
+        palette.setColor(QPalette::Link, QColor(0x8a, 0xb4, 0xf8));
+        QApplication::setPalette(palette);
+    }
+    AboutDialog dialog;
+    const QImage image = widget<QLabel>(&dialog, "label")->grab().toImage();
+    QApplication::setPalette(saved);
+
+    const QColor panel = image.pixelColor(1, 1);
+    QCOMPARE(panel, QColor(Qt::white));
+    int text = 0, links = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (contrast(c, panel) < 4.5)
+                continue;
+            if (c.blue() - std::max(c.red(), c.green()) > 100)
+                ++links;
+            else if (std::abs(c.red() - c.green()) < 30 && std::abs(c.green() - c.blue()) < 30)
+                ++text;
+        }
+    }
+    QVERIFY2(text > 100 && links > 20, qPrintable(QString("%1 text and %2 link pixels").arg(text).arg(links)));
 }
 
 QTEST_MAIN(AboutDialogTest)

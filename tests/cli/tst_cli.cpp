@@ -495,6 +495,55 @@ private slots:
         QCOMPARE(target.state().value("serial"), exportOptions.isEmpty() ? factorySerial : "BOARD-A7");
     }
 
+    // Two controllers at once: list shows both and whether each may be
+    // opened, --device picks one by node or serial number, and --verbose
+    // traces the reports. `effect` is a key=value the second one must hold
+    // and the first must not.
+    void severalControllers_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("environment");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output"); // part of stdout and stderr together
+        QTest::addColumn<QString>("effect");
+        const auto row = [](const char *tag, const char *command, const char *environment, int exitCode,
+                            const char *output, const char *effect = "") {
+            QTest::newRow(tag) << command << environment << exitCode << output << effect;
+        };
+        row("list", "list", "", 0, "/dev/hidraw-sim\tSIM000001\t1.0\tyes\n/dev/hidraw-sim2\tTWO\t2.5\tyes\n");
+        row("list, second not permitted", "list --json", "REDI_SIM_SECOND_DENIED=1", 0,
+            "\"access\": false,\n            \"device\": \"/dev/hidraw-sim2\",\n            \"firmware\": \"2.5\",\n"
+            "            \"problem\": \"permission denied: install the udev rule");
+        row("by serial number", "--device TWO set sample-rate=77", "", 0, "", "ram.sample_rate=77");
+        row("by node, after the command", "set sample-rate=78 --device /dev/hidraw-sim2", "", 0, "",
+            "ram.sample_rate=78");
+        row("--device over REDI_DEVICE", "--device TWO serial", "REDI_DEVICE=/dev/hidraw-sim", 0, "TWO\n");
+        row("REDI_DEVICE alone", "serial", "REDI_DEVICE=/dev/hidraw-sim2", 0, "TWO\n");
+        row("no such serial number", "--device THREE info", "", 3, "\"THREE\"");
+        row("no such node", "--device /dev/hidraw9 info", "", 3, "/dev/hidraw9 does not exist");
+        row("verbose", "--verbose --device TWO gpio write 0x81", "", 0,
+            "ms output report ok ", "output_levels=129");
+        row("demo needs no device", "--demo --device THREE serial", "REDI_SIM_ABSENT=1", 0, "012345678");
+    }
+
+    void severalControllers()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, environment);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QFETCH(QString, effect);
+        const Board first = newBoard("first"), second = newBoard("second", "serial=TWO\nrelease=0x0250\n");
+        const CliRun run = this->run(command, first,
+                                     environment.split(' ', Qt::SkipEmptyParts) << "REDI_SIM_SECOND_STATE=" + second.statePath);
+        QVERIFY2(run.exitCode == exitCode, qPrintable(run.err));
+        QVERIFY2((run.out + run.err.toUtf8()).contains(output.toUtf8()), qPrintable(run.out + run.err));
+        if (!effect.isEmpty()) {
+            QCOMPARE(second.state().value(effect.section('=', 0, 0)), effect.section('=', 1));
+            QVERIFY(first.state().value(effect.section('=', 0, 0)) != effect.section('=', 1));
+        }
+    }
+
     void dryRunOnlyPrintsChanges()
     {
         writeFile(path("profile.json"), R"({"version": 1,

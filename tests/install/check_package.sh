@@ -51,6 +51,15 @@ outside=$(grep -v -e '^\./$' -e '^\./usr/' <<<"$contents" || true)
 dpkg-deb -I "$package" >"$work/info.out"
 grep -q ' postinst' "$work/info.out" || fail "the package has no postinst to apply the udev rule"
 
+# Clean at warning level: no E: and no W: line. The I: tags that stay are
+# listed, with the reason, in the README.
+if command -v lintian >/dev/null; then
+  lintian --fail-on error,warning "$package" >"$work/lintian.out" 2>&1 ||
+    fail "lintian: $(grep -E '^[EW]: ' "$work/lintian.out" | head -20)"
+else
+  echo "SKIP: lintian is not installed (scripts/install-deps.sh --tests installs it)"
+fi
+
 dpkg-deb -x "$package" "$work/unpacked"
 check_installed_tree
 

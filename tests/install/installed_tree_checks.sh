@@ -23,9 +23,20 @@ header_id() {
 check_program_and_library() {
   local program=$root/bin/vnkestrix
   [ -x "$program" ] || { fail "bin/vnkestrix is missing or not executable"; return; }
-  [ -f "$root/$libdir/libredi.so.1" ] || fail "$libdir/libredi.so.1 is missing"
+  # libredi is the programs' private library, in the package's own directory.
+  local private=$libdir/vnkestrix
+  [ -f "$root/$private/libredi.so.1" ] || fail "$private/libredi.so.1 is missing"
+  [ ! -e "$root/$libdir/libredi.so.1" ] || fail "libredi.so.1 is installed as a public library in $libdir"
   # The bare .so is for linking only and has no place in a runtime install.
-  [ ! -e "$root/$libdir/libredi.so" ] || fail "$libdir/libredi.so (a development link) is installed"
+  [ ! -e "$root/$private/libredi.so" ] || fail "$private/libredi.so (a development link) is installed"
+
+  # Help and version need no display: they are answered before Qt starts.
+  local option
+  for option in --help --version; do
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" $option >"$work/info.out" 2>&1 &&
+      grep -q -e '^Usage: vnkestrix' -e '^vnkestrix [0-9]' "$work/info.out" ||
+      fail "bin/vnkestrix $option without a display: $(head -c 300 "$work/info.out")"
+  done
 
   # RUNPATH, not RPATH: RPATH would take precedence over LD_LIBRARY_PATH and
   # lock out the simulator's drop-in.
@@ -38,9 +49,9 @@ check_program_and_library() {
   local ldd_redi='$1 == "libredi.so.1" { print ($3 == "not" ? "not found" : $3) }'
   local resolved want
   resolved=$(ldd "$program" | awk "$ldd_redi")
-  want=$(realpath "$root/$libdir/libredi.so.1")
+  want=$(realpath "$root/$private/libredi.so.1")
   [ -n "$resolved" ] && [ "$(realpath "$resolved")" = "$want" ] ||
-    fail "bin/vnkestrix loads libredi.so.1 from '${resolved:-nowhere}', not from the installed $libdir"
+    fail "bin/vnkestrix loads libredi.so.1 from '${resolved:-nowhere}', not from the installed $private"
   resolved=$(LD_LIBRARY_PATH=$dropin_dir ldd "$program" | awk "$ldd_redi")
   [ "$(realpath "$resolved")" = "$(realpath "$dropin_dir/libredi.so.1")" ] ||
     fail "LD_LIBRARY_PATH does not swap in the simulator's libredi.so.1 (got '$resolved')"
@@ -102,16 +113,72 @@ check_desktop_entry_and_icons() {
 }
 
 check_man_pages() {
-  local name page
-  for name in man1/vnkestrix.1 man8/vnkestrix-guardd.8; do
-    page=$root/share/man/$name.gz
-    [ -f "$page" ] || page=$root/share/man/$name
-    [ -f "$page" ] || { fail "share/man/$name(.gz) is missing"; continue; }
-    # -ww turns on every warning; any output means a malformed page.
-    zcat -f "$page" | LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z >"$work/groff.out" 2>&1
-    [ ! -s "$work/groff.out" ] || fail "$name does not render cleanly: $(head -5 "$work/groff.out")"
-    zcat -f "$page" | grep -q '^\.SH NAME' || fail "$name has no NAME section"
+  local name page other
+  for name in vnkestrix vnkestrix-cli; do
+    page=$root/share/man/man1/$name.1.gz
+    [ -f "$page" ] || page=$root/share/man/man1/$name.1
+    [ -f "$page" ] || { fail "share/man/man1/$name.1(.gz) is missing"; continue; }
+    # Any output means a malformed page.
+    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null | grep -v '^$' >"$work/man.out"
+    [ ! -s "$work/man.out" ] || fail "man --warnings on $name.1: $(head -5 "$work/man.out")"
+    zcat -f "$page" | grep -q '^\.SH NAME' || fail "$name.1 has no NAME section"
+    zcat -f "$page" | grep -Eq '^\.TH [^ ]+ 1 "[0-9]{4}-[0-9]{2}-[0-9]{2}"' || fail "$name.1 has no date in .TH"
+    other=vnkestrix-cli
+    [ $name = vnkestrix ] || other=vnkestrix
+    LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | sed -n '/^SEE ALSO/,$p' | grep -q "$other(1)" ||
+      fail "$name.1 does not point to $other(1) under SEE ALSO"
   done
+  page=$root/share/man/man8/vnkestrix-guardd.8.gz
+  if [ -f "$page" ]; then
+    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null | grep -v '^$' >"$work/man.out"
+    [ ! -s "$work/man.out" ] || fail "man --warnings on vnkestrix-guardd.8: $(head -5 "$work/man.out")"
+  else
+    fail "share/man/man8/vnkestrix-guardd.8.gz is missing"
+  fi
+  # vnkestrix-cli.1 comes from the program's tables: every command and
+  # setting that --help names is in it.
+  local cli=$root/bin/vnkestrix-cli manual word
+  [ -x "$cli" ] || return
+  manual=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$root/share/man/man1/vnkestrix-cli.1.gz" 2>/dev/null)
+  for word in $("$cli" --help | sed -n 's/^  \([a-z][a-z.-]*\)  .*/\1/p') \
+    $("$cli" get --help | sed -n 's/^  \([a-z][a-z.-]*\): .*/\1/p') --device --verbose REDI_DEVICE \
+    VNKESTRIX_REGISTRY; do
+    grep -qF -- "$word" <<<"$manual" || fail "vnkestrix-cli.1 does not name $word"
+  done
+}
+
+# Each completion file where its shell looks for it, loading in that shell
+# (checked where the shell is installed).
+check_completions() {
+  local shell file
+  for shell in bash:bash-completion/completions/vnkestrix-cli zsh:zsh/vendor-completions/_vnkestrix-cli \
+    fish:fish/vendor_completions.d/vnkestrix-cli.fish; do
+    file=$root/share/${shell#*:}
+    [ -f "$file" ] || { fail "share/${shell#*:} is missing"; continue; }
+    grep -q '@[A-Z_]*@' "$file" && fail "share/${shell#*:} has unfilled placeholders"
+    grep -q 'watchdog.mode=off,reset-system,show-only' "$file" || fail "share/${shell#*:} lacks the settings' words"
+    command -v "${shell%%:*}" >/dev/null || continue
+    "${shell%%:*}" -n "$file" >"$work/shell.out" 2>&1 || fail "${shell%%:*} -n ${shell#*:}: $(head -3 "$work/shell.out")"
+  done
+}
+
+# The AppStream metainfo (validated without the network: its screenshots
+# are published elsewhere), the scalable icon and the Debian documents.
+check_metainfo_and_documents() {
+  local metainfo=$root/share/metainfo/com.vantrel.vnkestrix.metainfo.xml
+  if [ ! -f "$metainfo" ]; then
+    fail "share/metainfo/com.vantrel.vnkestrix.metainfo.xml is missing"
+  elif command -v appstreamcli >/dev/null; then
+    appstreamcli validate --no-net "$metainfo" >"$work/appstream.out" 2>&1 ||
+      fail "appstreamcli validate: $(cat "$work/appstream.out")"
+  else
+    echo "SKIP: appstreamcli is not installed (package appstream)"
+  fi
+  grep -q "<launchable type=\"desktop-id\">vnkestrix.desktop<" "$metainfo" 2>/dev/null ||
+    fail "the metainfo does not launch vnkestrix.desktop"
+  file -b "$root/share/icons/hicolor/scalable/apps/vnkestrix.svg" | grep -q SVG || fail "no scalable SVG icon"
+  [ -f "$root/share/doc/vnkestrix/copyright" ] || fail "share/doc/vnkestrix/copyright is missing"
+  [ -f "$root/share/doc/vnkestrix/changelog.gz" ] || fail "share/doc/vnkestrix/changelog.gz is missing"
 }
 
 # The guard service's program runs with the installed library, and its unit
@@ -180,5 +247,7 @@ check_installed_tree() {
   check_desktop_entry_and_icons
   check_man_pages
   check_guard_service
+  check_completions
+  check_metainfo_and_documents
   check_starts_from_desktop_entry
 }

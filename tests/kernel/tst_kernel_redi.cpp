@@ -3,6 +3,7 @@
 // inside the test VM only (run_kernel_suite.sh boots it); every row checks
 // what the operation delivered and the exact bytes the device received.
 #include "controller_link.h"
+#include "controller_list.h"
 #include "parameter_catalogue.h"
 #include "redi.h"
 #include "virtual_controller.h"
@@ -193,6 +194,34 @@ private slots:
               "slowest %.3f ms over %d gets",
               nanoseconds[rounds / 2] / 1e6, nanoseconds.front() / 1e6, nanoseconds.back() / 1e6, rounds);
         QCOMPARE(device.takeLines(2 * rounds).size(), 2 * rounds);
+    }
+
+    // Two controllers: the library's listing names both with their nodes and
+    // serial numbers, and the one REDI_DEVICE names is the one found.
+    void listsTwoControllers()
+    {
+        sim::FirmwareModel firmware;
+        firmware.serial = "KSTRX-043";
+        VirtualController second;
+        QString error;
+        QVERIFY2(second.start(firmware, 0x0123, error), qPrintable(error));
+        std::vector<AttachedController> controllers;
+        QCOMPARE(int(listControllers(controllers)), int(Listing::Listed));
+        QStringList listed;
+        for (const AttachedController &c : controllers)
+            listed << QString::fromStdString(c.device + ' ' + c.serialNumber + ' ' + std::to_string(c.openError));
+        listed.sort();
+        QStringList expected{device.hidrawPath() + " KSTRX-042 0", second.hidrawPath() + " KSTRX-043 0"};
+        expected.sort();
+        QCOMPARE(listed, expected);
+
+        qputenv("REDI_DEVICE", second.hidrawPath().toLocal8Bit());
+        std::string name;
+        const bool found = findController(name);
+        qunsetenv("REDI_DEVICE");
+        QVERIFY(found);
+        QCOMPARE(QString::fromStdString(name), second.hidrawPath());
+        QCOMPARE(controllerSerialNumber(), std::string("KSTRX-043"));
     }
 };
 

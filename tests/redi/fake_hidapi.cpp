@@ -3,6 +3,7 @@
 #include <hidapi.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <cwchar>
 #include <stdexcept>
@@ -111,8 +112,10 @@ void hid_free_enumeration(hid_device_info *devs)
 hid_device *hid_open_path(const char *path)
 {
     note("hid_open_path", path);
-    if (std::none_of(devices.begin(), devices.end(), [&](const Device &d) { return d.path == path && d.openable; }))
+    if (std::none_of(devices.begin(), devices.end(), [&](const Device &d) { return d.path == path && d.openable; })) {
+        errno = EACCES; // as hidraw's open(2) leaves it for a node without permission
         return nullptr;
+    }
     ++handles;
     return new hid_device{path};
 }

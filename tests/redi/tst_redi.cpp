@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -244,6 +245,29 @@ private slots:
                  "init,open_path1,send_feature_report1 33,open_path2,send_feature_report2 33,"
                  "send_feature_report1 33,open_path3,open_path3");
         QCOMPARE(fake::openHandles(), 2);
+    }
+
+    // The library's own listing: every controller, openable or not, with
+    // the refusal's errno; nothing is left open, and only counting opens
+    // nothing.
+    void enumerateControllers()
+    {
+        useDevices({"/dev/hidraw0 046d:c52b", "/dev/hidraw1 " + ids + " release=0123 serial=Caf\u00e9",
+                    "/dev/hidraw2 " + ids + " refuses no-serial"});
+        QCOMPARE(Redi_EnumerateControllers(nullptr, 0), 2);
+        QVERIFY(fake::log().filter("hid_open_path").isEmpty());
+        RediControllerInfo list[3];
+        std::memset(list, 0xA5, sizeof list);
+        QCOMPARE(Redi_EnumerateControllers(list, 3), 2);
+        const auto shownInfo = [](const RediControllerInfo &i) {
+            return QByteArray(i.deviceName) + " " + bytes(i.releaseNumber, 2).toHex() + " " + i.serialNumber + " "
+                + QByteArray::number(i.openError);
+        };
+        QCOMPARE(shownInfo(list[0]), "/dev/hidraw1 2301 Caf\xe9 0");
+        QCOMPARE(shownInfo(list[1]), "/dev/hidraw2 0000  " + QByteArray::number(EACCES));
+        QCOMPARE(list[2].openError, int(0xA5A5A5A5));
+        QCOMPARE(fake::openHandles(), 0);
+        QCOMPARE(Redi_EnumerateControllers(nullptr, 1), -1);
     }
 };
 

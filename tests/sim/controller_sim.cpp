@@ -5,6 +5,7 @@
 #include <redi.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace sim {
@@ -48,10 +49,11 @@ bool injected(Function f, const unsigned char *request)
     return false;
 }
 
-// Every call starts here: the drop-in reads its configuration at the first.
-Call begin(Function function, std::string device, std::string arguments)
+// Every call starts here: the drop-in reads its configuration at the first
+// and makes `target`'s controller the current one.
+Call begin(const char *target, Function function, std::string device, std::string arguments)
 {
-    detail::beforeCall();
+    detail::beforeCall(target);
     Call call;
     call.function = function;
     call.device = std::move(device);
@@ -99,7 +101,10 @@ extern "C" {
 int Usk_FindSensor_a(int selector, int reserved1, int reserved2, int reserved3, int reserved4, int reserved5,
                      int reserved6, RediDeviceRecord *record)
 {
-    Call call = begin(Function::FindSensor, "-", "sel=" + std::to_string(selector) + " args=");
+    // REDI_DEVICE naming a node picks that controller, as in the real library.
+    const char *wanted = std::getenv("REDI_DEVICE");
+    wanted = wanted && std::strchr(wanted, '/') ? wanted : nullptr;
+    Call call = begin(wanted, Function::FindSensor, "-", "sel=" + std::to_string(selector) + " args=");
     const char *separator = "";
     for (int r : {reserved1, reserved2, reserved3, reserved4, reserved5, reserved6}) {
         call.arguments += separator + std::to_string(r);
@@ -108,7 +113,7 @@ int Usk_FindSensor_a(int selector, int reserved1, int reserved2, int reserved3, 
     const Simulator &s = simulator();
     if (injected(Function::FindSensor, nullptr))
         return finish(call, Result::Injected);
-    if (!record || selector != REDI_SELECT_BOARD_CONTROLLER || s.absent
+    if (!record || selector != REDI_SELECT_BOARD_CONTROLLER || s.absent || (wanted && s.device != wanted)
         || (reserved1 | reserved2 | reserved3 | reserved4 | reserved5 | reserved6))
         return finish(call, Result::Rejected);
 
@@ -124,7 +129,7 @@ int Usk_FindSensor_a(int selector, int reserved1, int reserved2, int reserved3, 
 
 int Usk_Feature_a(const char *deviceName, unsigned char *report, int get)
 {
-    Call call = begin(Function::Feature, logName(deviceName), "get=" + std::to_string(get));
+    Call call = begin(deviceName, Function::Feature, logName(deviceName), "get=" + std::to_string(get));
     if (report)
         call.request.assign(report, report + ReportSize);
     if (injected(Function::Feature, report))
@@ -138,7 +143,7 @@ int Usk_Feature_a(const char *deviceName, unsigned char *report, int get)
 
 int Usk_GetCurrentInReport_a(const char *deviceName, unsigned char *report, int length)
 {
-    Call call = begin(Function::GetInReport, logName(deviceName), "len=" + std::to_string(length));
+    Call call = begin(deviceName, Function::GetInReport, logName(deviceName), "len=" + std::to_string(length));
     if (injected(Function::GetInReport, nullptr))
         return finish(call, Result::Injected);
     if (!ours(deviceName) || !report || length != int(ReportSize))
@@ -150,7 +155,7 @@ int Usk_GetCurrentInReport_a(const char *deviceName, unsigned char *report, int 
 
 int Usk_SendOutReport_a(const char *deviceName, unsigned char *report, int length, int timeoutMs)
 {
-    Call call = begin(Function::SendOutReport, logName(deviceName),
+    Call call = begin(deviceName, Function::SendOutReport, logName(deviceName),
                       "len=" + std::to_string(length) + " timeout=" + std::to_string(timeoutMs));
     if (report && length > 0)
         call.request.assign(report, report + std::min(length, 64));
@@ -159,6 +164,26 @@ int Usk_SendOutReport_a(const char *deviceName, unsigned char *report, int lengt
     if (!ours(deviceName) || !simulator().firmware.outputReport(report, std::size_t(std::max(length, 0))))
         return finish(call, Result::Rejected);
     return finish(call, Result::Ok);
+}
+
+// Not logged: a listing is no exchange with a controller.
+int Redi_EnumerateControllers(RediControllerInfo *list, int capacity)
+{
+    if (capacity < 0 || (capacity > 0 && !list))
+        return -1;
+    detail::beforeCall(nullptr);
+    const std::vector<detail::Listed> controllers = detail::listed();
+    for (std::size_t i = 0; i < controllers.size() && i < std::size_t(capacity); ++i) {
+        const detail::Listed &c = controllers[i];
+        RediControllerInfo &info = list[i];
+        info = RediControllerInfo{};
+        std::strncpy(info.deviceName, c.device.c_str(), sizeof info.deviceName - 1);
+        info.releaseNumber[0] = static_cast<unsigned char>(c.release & 0xFF);
+        info.releaseNumber[1] = static_cast<unsigned char>(c.release >> 8);
+        std::strncpy(info.serialNumber, c.serial.c_str(), sizeof info.serialNumber - 1);
+        info.openError = c.openError;
+    }
+    return int(controllers.size());
 }
 
 } // extern "C"

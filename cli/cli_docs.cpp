@@ -1,0 +1,220 @@
+// Builds vnkestrix-cli's manual page and fills its shell completions from
+// the same tables as its --help, so that neither can drift from the program.
+// Run at build time, not installed:
+//   vnkestrix-cli-docs man DATE VERSION      the manual page, on stdout
+//   vnkestrix-cli-docs fill TEMPLATE         the template with @COMMANDS@,
+//       @GLOBAL_OPTIONS@, @COMMAND_OPTIONS@, @COMMAND_WORDS@, @SETTINGS@ and
+//       @SETTING_VALUES@ replaced by space-separated words; the last four
+//       as NAME=WORD,WORD pairs.
+#include "commands.h"
+#include "setting_definitions.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <cstdio>
+
+namespace {
+
+// Text for a roff line: backslashes escaped, and a line that would start
+// with a control character protected.
+QString roff(QString text)
+{
+    text.replace(QLatin1Char('\\'), QLatin1String("\\e"));
+    text.replace(QRegularExpression(QStringLiteral("^([.'])"), QRegularExpression::MultilineOption),
+                 QStringLiteral("\\&\\1"));
+    return text;
+}
+
+// A name as typed on the command line: its hyphens are minus signs.
+QString typed(const QString &name)
+{
+    return roff(name).replace(QLatin1Char('-'), QLatin1String("\\-"));
+}
+
+QString optionsOf(const CommandDefinition &command)
+{
+    QStringList names;
+    for (const QString &name : command.optionNames)
+        names.append(QStringLiteral("\\fB\\-\\-%1\\fR").arg(typed(name)));
+    return names.join(QStringLiteral(", "));
+}
+
+QString commandsUsing(const QString &option)
+{
+    QStringList names;
+    for (const CommandDefinition &command : cliCommands()) {
+        if (command.optionNames.contains(option))
+            names.append(typed(command.name));
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+QString manPage(const QString &date, const QString &version)
+{
+    QString page
+        = QStringLiteral(".TH VNKESTRIX\\-CLI 1 \"%1\" \"VnKestrix %2\" \"User Commands\"\n")
+              .arg(date, version);
+    page += QStringLiteral(
+        ".SH NAME\n"
+        "vnkestrix\\-cli \\- the board controller's settings and the guard trigger table from the "
+        "command line\n"
+        ".SH SYNOPSIS\n"
+        ".B vnkestrix\\-cli\n"
+        ".RB [ \\-\\-demo ]\n"
+        ".RB [ \\-\\-device\n"
+        ".IR NODE | SERIAL ]\n"
+        ".RB [ \\-\\-verbose ]\n"
+        ".I COMMAND\n"
+        ".RI [ options ]\n"
+        ".RI [ arguments ]\n"
+        ".br\n"
+        ".B vnkestrix\\-cli\n"
+        ".RI [ COMMAND ]\n"
+        ".B \\-\\-help\n"
+        ".SH DESCRIPTION\n"
+        ".B vnkestrix\\-cli\n"
+        "does from the command line what the window\n"
+        ".BR vnkestrix (1)\n"
+        "does: it reads and changes the settings of the board's embedded controller\n"
+        "over USB HID, and the trigger table that the board's guard service reads.\n"
+        "Commands that change something print nothing when they succeed; failures\n"
+        "are one line each on standard error.\n"
+        ".SH COMMANDS\n");
+    for (const CommandDefinition &command : cliCommands()) {
+        page += QStringLiteral(".TP\n.B %1").arg(typed(command.name));
+        if (!command.syntax.isEmpty())
+            page += QStringLiteral(" \\fI%1\\fR").arg(roff(command.syntax));
+        page += QLatin1Char('\n') + roff(command.details.section(QStringLiteral("\n\n"), 0, 0));
+        if (!command.optionNames.isEmpty())
+            page += QStringLiteral("\nOptions: %1.").arg(optionsOf(command));
+        page += QLatin1Char('\n');
+    }
+    page += QStringLiteral(
+        ".SH OPTIONS\n"
+        ".TP\n.B \"\\-h, \\-\\-help\"\nDescribe the program, or with a command that command.\n"
+        ".TP\n.B \"\\-v, \\-\\-version\"\nPrint the version.\n");
+    for (const OptionHelp &option : globalOptions()) {
+        page += QStringLiteral(".TP\n.B \\-\\-%1").arg(typed(option.name));
+        if (!option.valueName.isEmpty())
+            page += QStringLiteral(" \\fI%1\\fR").arg(roff(option.valueName));
+        page += QLatin1Char('\n') + roff(option.description) + QLatin1Char('\n');
+    }
+    for (const OptionHelp &option : commandOptions()) {
+        page += QStringLiteral(".TP\n.B \\-\\-%1\n%2 (%3)\n")
+                    .arg(typed(option.name), roff(option.description), commandsUsing(option.name));
+    }
+    page += QStringLiteral(
+        ".SH SETTINGS\nThe names that\n.B get\nand\n.B set\ntake, and what each accepts:\n");
+    for (const SettingDefinition &setting : settingDefinitions())
+        page += QStringLiteral(".TP\n.B %1\n%2.\n")
+                    .arg(typed(setting.name), roff(acceptedValues(setting)));
+    page += QStringLiteral(".SH ENVIRONMENT\n");
+    for (const HelpEntry &variable : environmentHelp())
+        page += QStringLiteral(".TP\n.B %1\n%2\n").arg(roff(variable.name), roff(variable.text));
+    page += QStringLiteral(".SH EXIT STATUS\n");
+    for (const HelpEntry &code : exitCodeHelp())
+        page += QStringLiteral(".TP\n.B %1\n%2.\n").arg(code.name, roff(code.text));
+    page += QStringLiteral(
+        ".SH FILES\n"
+        ".TP\n.I /usr/lib/udev/rules.d/70\\-vnkestrix.rules\n"
+        "The udev rule that lets the seated user and the plugdev group open the controller.\n"
+        ".TP\n.I /var/lib/vnkestrix/registry.sqlite3\n"
+        "The guard trigger table; changing it usually needs root.\n"
+        ".SH SEE ALSO\n"
+        ".BR vnkestrix (1),\n"
+        ".BR udev (7)\n");
+    return page;
+}
+
+// The lowercase words of a command's syntax, the words it takes as its
+// first argument: "read | write VALUE" gives read and write.
+QStringList syntaxWords(const QString &syntax)
+{
+    static const QRegularExpression word(QStringLiteral("(?:^|[ |])([a-z][a-z-]*)(?=$|[ |])"));
+    QStringList words;
+    for (auto it = word.globalMatch(syntax); it.hasNext();)
+        words.append(it.next().captured(1));
+    return words;
+}
+
+// What `set NAME=` can complete: the words of a word-valued setting.
+QStringList valueWords(const SettingDefinition &setting)
+{
+    switch (setting.kind) {
+    case SettingKind::Choice:
+        return setting.words;
+    case SettingKind::Switch:
+        return {QStringLiteral("on"), QStringLiteral("off")};
+    case SettingKind::SourceList:
+        return QStringList{QStringLiteral("none")} + setting.words;
+    case SettingKind::LineMask:
+        return {QStringLiteral("none")};
+    default:
+        return {};
+    }
+}
+
+QString pair(const QString &name, const QStringList &words)
+{
+    return words.isEmpty() ? QString() : name + QLatin1Char('=') + words.join(QLatin1Char(','));
+}
+
+QString filled(QString text)
+{
+    QStringList commands, commandOptionPairs, commandWordPairs, settings, settingValues;
+    for (const CommandDefinition &command : cliCommands()) {
+        commands.append(command.name);
+        QStringList options;
+        for (const QString &option : command.optionNames)
+            options.append(QStringLiteral("--") + option);
+        commandOptionPairs.append(pair(command.name, options));
+        commandWordPairs.append(pair(command.name, syntaxWords(command.syntax)));
+    }
+    QStringList globals = {QStringLiteral("--help"), QStringLiteral("--version")};
+    for (const OptionHelp &option : globalOptions())
+        globals.append(QStringLiteral("--") + option.name);
+    for (const SettingDefinition &setting : settingDefinitions()) {
+        settings.append(setting.name);
+        settingValues.append(pair(setting.name, valueWords(setting)));
+    }
+    const auto words = [](QStringList list) {
+        list.removeAll(QString());
+        return list.join(QLatin1Char(' '));
+    };
+    text.replace(QStringLiteral("@COMMANDS@"), words(commands));
+    text.replace(QStringLiteral("@GLOBAL_OPTIONS@"), words(globals));
+    text.replace(QStringLiteral("@COMMAND_OPTIONS@"), words(commandOptionPairs));
+    text.replace(QStringLiteral("@COMMAND_WORDS@"), words(commandWordPairs));
+    text.replace(QStringLiteral("@SETTINGS@"), words(settings));
+    text.replace(QStringLiteral("@SETTING_VALUES@"), words(settingValues));
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    QString output;
+    if (arguments.size() == 4 && arguments[1] == QLatin1String("man")) {
+        output = manPage(arguments[2], arguments[3]);
+    } else if (arguments.size() == 3 && arguments[1] == QLatin1String("fill")) {
+        QFile file(arguments[2]);
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "vnkestrix-cli-docs: cannot read %s\n", qPrintable(arguments[2]));
+            return 1;
+        }
+        output = filled(QString::fromUtf8(file.readAll()));
+    } else {
+        std::fprintf(stderr, "usage: vnkestrix-cli-docs man DATE VERSION | fill TEMPLATE\n");
+        return 2;
+    }
+    const QByteArray bytes = output.toUtf8();
+    return std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout)
+            == static_cast<std::size_t>(bytes.size())
+        ? 0
+        : 1;
+}

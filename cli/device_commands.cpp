@@ -1,0 +1,110 @@
+// Several controllers on one machine: `list`, and --device, which picks one
+// for the run through REDI_DEVICE so that the library chooses it by the
+// rules it already has.
+#include "commands.h"
+
+#include "cli_failure.h"
+#include "controller_list.h"
+#include "output.h"
+#include "parameter_catalogue.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr const char *udevRulePath = "/usr/lib/udev/rules.d/70-vnkestrix.rules";
+
+std::vector<AttachedController> attachedControllers()
+{
+    std::vector<AttachedController> controllers;
+    switch (listControllers(controllers)) {
+    case Listing::Listed:
+        break;
+    case Listing::NotSupported:
+        failOperation(
+            QStringLiteral("cannot list controllers: the HID library in use has no listing; "
+                           "--device and REDI_DEVICE still take a device node"));
+    case Listing::Failed:
+        failOperation(QStringLiteral("listing the controllers failed"));
+    }
+    return controllers;
+}
+
+// Why this user may not open the node; empty when they may.
+QString accessProblem(int error)
+{
+    if (error == 0)
+        return {};
+    if (error == EACCES || error == EPERM)
+        return QStringLiteral("permission denied: install the udev rule %1 and reconnect the board")
+            .arg(QLatin1String(udevRulePath));
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString serialOf(const AttachedController &controller)
+{
+    return QString::fromLatin1(controller.serialNumber.data(),
+                               static_cast<qsizetype>(controller.serialNumber.size()));
+}
+
+} // namespace
+
+void runList(const Invocation &invocation)
+{
+    const std::vector<AttachedController> controllers = attachedControllers();
+    QJsonArray list;
+    for (const AttachedController &controller : controllers) {
+        const QString problem = accessProblem(controller.openError);
+        QJsonObject entry{
+            {QStringLiteral("device"), QString::fromLocal8Bit(controller.device.c_str())},
+            {QStringLiteral("serial"), serialOf(controller)},
+            {QStringLiteral("firmware"),
+             QString::fromStdString(releaseNumberText(controller.releaseNumber))},
+            {QStringLiteral("access"), problem.isEmpty()}};
+        if (!problem.isEmpty())
+            entry.insert(QStringLiteral("problem"), problem);
+        list.append(entry);
+        if (!invocation.isSet(QStringLiteral("json"))) {
+            printLine(QStringList{entry[QStringLiteral("device")].toString(),
+                                  entry[QStringLiteral("serial")].toString(),
+                                  entry[QStringLiteral("firmware")].toString(),
+                                  problem.isEmpty() ? QStringLiteral("yes")
+                                                    : QStringLiteral("no: ") + problem}
+                          .join(QLatin1Char('\t')));
+        }
+    }
+    if (invocation.isSet(QStringLiteral("json")))
+        printJson({{QStringLiteral("controllers"), list}});
+}
+
+void chooseDevice(const QString &device)
+{
+    static const QRegularExpression usbIds(QStringLiteral("^[0-9A-Fa-f]{4}:[0-9A-Fa-f]{4}$"));
+    QString node = device;
+    if (!device.contains(QLatin1Char('/')) && !device.contains(QLatin1Char('\\'))
+        && !usbIds.match(device).hasMatch()) {
+        QStringList nodes;
+        for (const AttachedController &controller : attachedControllers()) {
+            if (serialOf(controller) == device)
+                nodes.append(QString::fromLocal8Bit(controller.device.c_str()));
+        }
+        if (nodes.isEmpty())
+            throw CliFailure{
+                ExitNoController,
+                QStringLiteral("no controller has the serial number \"%1\" (`list` shows them)")
+                    .arg(device)};
+        if (nodes.size() > 1)
+            failUsage(
+                QStringLiteral(
+                    "the serial number \"%1\" is on more than one controller (%2): choose one "
+                    "by its node")
+                    .arg(device, nodes.join(QStringLiteral(", "))));
+        node = nodes.first();
+    }
+    qputenv("REDI_DEVICE", node.toLocal8Bit());
+}
