@@ -72,7 +72,7 @@ private slots:
         for (const auto &[param, value] : held)
             firmware.value(sim::Bank::Ram, param) = static_cast<std::uint16_t>(value);
         QString error;
-        QVERIFY2(device.start(firmware, 0x0100, error), qPrintable(error));
+        QVERIFY2(device.start(firmware, 0x0123, error), qPrintable(error));
 
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -120,14 +120,15 @@ private slots:
     // Misc, then GPIO, in the order of `held`.
     void pagesShowTheControllerValues()
     {
-        const QStringList shown = {values.value("serialEdit"),
+        const QStringList shown = {values.value("firmwareRevisionLabel"),
+                                   values.value("serialEdit"),
                                    values.value("reportModeCombo"),
                                    values.value("samplingRateSpinBox"),
                                    values.value("s3SignalizationModeCombo"),
                                    gpioBits("gpioDirection%dCheckBox"),
                                    gpioBits("gpioOutputMode%dCheckBox"),
                                    gpioBits("gpioStanbdyMode%dCheckBox")};
-        QCOMPARE(shown, QStringList({"KSTRX-042", "1", "250", "1", "5a", "0f", "81"}));
+        QCOMPARE(shown, QStringList({"Firmware revision: 1.23", "KSTRX-042", "1", "250", "1", "5a", "0f", "81"}));
     }
 
     // Start-up loads the Misc page, then the GPIO page; the save sends the
