@@ -45,19 +45,29 @@ extern "C" {
 #define REDI_RECORD_SIZE 2280
 
 /*
- * The device record that Usk_FindSensor_a fills. Only three fields are
+ * Set in the record's flags when serialNumber was just read from the device
+ * itself. When clear, the number is the one the operating system read when
+ * the board was plugged in, and may be stale: a serial number written since
+ * shows only after the board is reconnected.
+ */
+#define REDI_RECORD_SERIAL_LIVE 0x01
+
+/*
+ * The device record that Usk_FindSensor_a fills. Only these fields are
  * defined; the rest of the 2280 bytes belongs to the library.
  */
 typedef struct RediDeviceRecord {
     char deviceName[REDI_DEVICE_NAME_SIZE];   /* offset 0: NUL-terminated device path */
     unsigned char releaseNumber[2];           /* offset 260: BCD, low byte first */
-    unsigned char reserved[2];                /* offset 262 */
+    unsigned char flags;                      /* offset 262: REDI_RECORD_* bits */
+    unsigned char reserved;                   /* offset 263 */
     char serialNumber[REDI_RECORD_SIZE - 264]; /* offset 264: NUL-terminated, one byte per character */
 } RediDeviceRecord;
 
 #ifdef __cplusplus
 static_assert(sizeof(RediDeviceRecord) == REDI_RECORD_SIZE, "device record size");
 static_assert(offsetof(RediDeviceRecord, releaseNumber) == 260, "releaseNumber offset");
+static_assert(offsetof(RediDeviceRecord, flags) == 262, "flags offset");
 static_assert(offsetof(RediDeviceRecord, serialNumber) == 264, "serialNumber offset");
 #endif
 

@@ -8,7 +8,12 @@
 #include "virtual_controller.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <algorithm>
 #include <functional>
@@ -45,6 +50,77 @@ Operation done(std::function<bool()> operation)
 
 QString sent(const QString &hex, const char *verdict = "ok") { return deviceLine("set-feature", hex, verdict); }
 
+// What the two processes of getsFromTwoProcesses read, each its own parameter.
+constexpr std::uint16_t kRate = 4321;
+constexpr std::uint8_t kDirection = 0x5a;
+constexpr int kGetsPerProcess = 2000;
+
+// The child's side: gets of one parameter over the device the library
+// finds, counted as "wrong W failed F".
+int getLoop(const QByteArray &which)
+{
+    std::string name;
+    if (!findController(name))
+        return 3;
+    int wrong = 0, failed = 0;
+    for (int i = 0; i < kGetsPerProcess; ++i) {
+        std::uint16_t rate = 0;
+        std::uint8_t direction = 0;
+        const bool ok = which == "rate" ? getSampleRate(rate) : getGpioDirection(direction);
+        failed += !ok;
+        wrong += ok && (which == "rate" ? rate != kRate : direction != kDirection);
+    }
+    std::printf("wrong %d failed %d\n", wrong, failed);
+    return 0;
+}
+
+struct CliRun {
+    int exitCode;
+    QString output; // stdout, then stderr
+};
+
+// vnkestrix-cli over the real libredi. With `pauseAt`, it is held before
+// that exchange while `device` is unplugged and plugged in again.
+CliRun runCli(const QStringList &arguments, VirtualController &device, int pauseAt = 0)
+{
+    QTemporaryDir dir;
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (pauseAt) {
+        env.insert("LD_PRELOAD", preloadList({VNK_EXCHANGE_PAUSE}));
+        env.insert("VNK_PAUSE_FILE", dir.filePath("pause"));
+        env.insert("VNK_PAUSE_AT", QString::number(pauseAt));
+    }
+    cli.setProcessEnvironment(env);
+    cli.start(VNK_CLI, arguments);
+    QString error;
+    if (pauseAt && !replugAtPause(device, dir.filePath("pause"), error))
+        qWarning("%s", qPrintable(error));
+    cli.waitForFinished(60000);
+    const QString output = QString::fromLocal8Bit(cli.readAllStandardOutput() + cli.readAllStandardError()).trimmed();
+    return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1, output};
+}
+
+// The record the library fills now, as "serial live|may-be-stale".
+QString foundSerial()
+{
+    RediDeviceRecord record{};
+    if (!(Usk_FindSensor_a(REDI_SELECT_BOARD_CONTROLLER, 0, 0, 0, 0, 0, 0, &record) & 0xFF))
+        return QStringLiteral("not found");
+    return QString::fromLatin1(record.serialNumber)
+        + ((record.flags & REDI_RECORD_SERIAL_LIVE) ? QStringLiteral(" live") : QStringLiteral(" may-be-stale"));
+}
+
+// Descriptors of this process on device nodes that are gone.
+QStringList deadDescriptors()
+{
+    QStringList dead;
+    for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget().endsWith(" (deleted)") || (fd.symLinkTarget().startsWith("/dev/hidraw") && !fd.exists()))
+            dead << fd.symLinkTarget();
+    return dead;
+}
+
 // One parameter: a RAM set, a get of that value and a flash set, each with
 // the value it is given and the value its request must carry.
 struct ParameterCase {
@@ -65,6 +141,7 @@ class KernelRediTest : public QObject
     Q_OBJECT
 
     VirtualController device;
+    VirtualController other{1, "16c0:05df"}; // another HID device beside the controller
 
 private slots:
     void initTestCase()
@@ -75,9 +152,14 @@ private slots:
         firmware.status = 0x02;
         QString error;
         QVERIFY2(device.start(firmware, 0x0123, error), qPrintable(error));
+        QVERIFY2(other.start(sim::FirmwareModel{}, 0x0100, error), qPrintable(error));
     }
 
-    void cleanupTestCase() { device.stop(); }
+    void cleanupTestCase()
+    {
+        device.stop();
+        other.stop();
+    }
 
     // A row that failed half-way leaves its reports behind; they are not the next row's.
     void init() { device.takeLines(); }
@@ -172,8 +254,146 @@ private slots:
         QCOMPARE(device.takeLines(deviceSaw.size()), deviceSaw);
     }
 
+    // Two processes, each reading its own parameter over one node: a get is
+    // two transfers, and another process's pair must never come in between.
+    void getsFromTwoProcesses()
+    {
+        QVERIFY(setSampleRate(kRate, Ram));
+        QVERIFY(setGpioDirection(kDirection, Ram));
+        QProcess children[2];
+        const char *which[2] = {"rate", "direction"};
+        for (int i = 0; i < 2; ++i) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("VNK_GET_LOOP", which[i]);
+            children[i].setProcessEnvironment(env);
+            children[i].start(QCoreApplication::applicationFilePath(), {});
+        }
+        for (QProcess &child : children) {
+            QVERIFY(child.waitForFinished(120000));
+            QCOMPARE(QString::fromLatin1(child.readAllStandardOutput()).trimmed(), QStringLiteral("wrong 0 failed 0"));
+        }
+        device.takeLines(8 * kGetsPerProcess, 5000);
+    }
+
+    // Each kind of exchange right after a re-plug (a new hidraw node) and
+    // while the board is away; the name the caller holds stays the old one.
+    void replugBeforeAnExchange_data()
+    {
+        QTest::addColumn<Operation>("operation");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("away"); // unplugged during the first try, then back
+        const std::pair<const char *, Operation> operations[] = {
+            {"get", getter(getSampleRate)},
+            {"set", done([] { return setReportMode(1, Ram); })},
+            {"input report", Operation([] {
+                 std::uint8_t levels = 0;
+                 bool bit1 = false, bit5 = false;
+                 return readGpio(levels, bit1, bit5) ? QString::asprintf("%02x", levels) : QStringLiteral("failed");
+             })},
+            {"output report", done([] { return writeGpio(0x0F); })},
+        };
+        const QString expected[] = {QString::number(kRate), "ok", "a5", "ok"};
+        for (int i = 0; i < 4; ++i)
+            QTest::addRow("re-plug, %s", operations[i].first) << operations[i].second << expected[i] << false;
+        QTest::addRow("board away, get") << operations[0].second << expected[0] << true;
+    }
+
+    void replugBeforeAnExchange()
+    {
+        QFETCH(Operation, operation);
+        QFETCH(QString, expected);
+        QFETCH(bool, away);
+        std::string name;
+        QVERIFY(findController(name));
+        QVERIFY(setSampleRate(kRate, Ram));
+        QString error;
+        QVERIFY2(away ? device.plug(false, error) : device.replug(error), qPrintable(error));
+        if (away) {
+            QCOMPARE(operation(), QStringLiteral("failed"));
+            QVERIFY2(device.plug(true, error), qPrintable(error));
+        }
+        QCOMPARE(operation(), expected);
+        QCOMPARE(deadDescriptors(), QStringList{});
+    }
+
+    // The CLI held between a set and its read-back while the board is re-plugged.
+    void cliGoesOnAfterReplug()
+    {
+        const CliRun run = runCli({"set", "sample-rate=77"}, device, 2);
+        QCOMPARE(run.output, QString());
+        QCOMPARE(run.exitCode, 0);
+    }
+
+    // The serial number comes from the device's string descriptor, which
+    // the firmware serves from the number it holds, in this process and in
+    // a new one; with the USB device node out of reach, the plug-in copy is
+    // marked as possibly stale.
+    void serialNumberIsReadLive()
+    {
+        device.changeFirmware([](sim::FirmwareModel &f) { f.serial = "OLD000001"; });
+        QString error;
+        QVERIFY2(device.replug(error), qPrintable(error)); // the host's copy is OLD000001 now
+        QCOMPARE(foundSerial(), QStringLiteral("OLD000001 live"));
+        QVERIFY(setSerialNumber("NEW000002"));
+        std::string serial;
+        QVERIFY(getSerialNumber(serial));
+        QCOMPARE(serial, std::string("NEW000002"));
+        QCOMPARE(foundSerial(), QStringLiteral("NEW000002 live"));
+        QCOMPARE(runCli({"serial"}, device).output, QStringLiteral("NEW000002"));
+
+        // The old number back: sent, not skipped as unchanged.
+        device.takeLines();
+        QCOMPARE(runCli({"serial", "OLD000001"}, device).exitCode, 0);
+        QCOMPARE(device.takeLines(1).filter("set-feature").size(), 1);
+
+        QVERIFY(QDir("/dev").rename("bus", "bus.away"));
+        const QString hidden = foundSerial();
+        QVERIFY(QDir("/dev").rename("bus.away", "bus"));
+        QCOMPARE(hidden, QStringLiteral("OLD000001 may-be-stale"));
+    }
+
+    // A serial-number write the controller ignores is caught by the CLI's
+    // read-back of the live number.
+    void cliCatchesAnIgnoredSerialWrite()
+    {
+        device.changeFirmware([](sim::FirmwareModel &f) { f.ignoreWrites = true; });
+        const CliRun ignored = runCli({"serial", "IGNORED01"}, device);
+        device.changeFirmware([](sim::FirmwareModel &f) { f.ignoreWrites = false; });
+        QCOMPARE(ignored.exitCode, 1);
+    }
+
+    // REDI_DEVICE as a path: resolved, and only the controller counts.
+    void deviceChoice_data()
+    {
+        QTest::addColumn<QString>("env"); // "controller" and "other" stand for the nodes
+        QTest::addColumn<bool>("found");
+        QTest::newRow("the controller's node") << "controller" << true;
+        QTest::newRow("a symlink to it") << "/tmp/vnkestrix" << true;
+        QTest::newRow("another HID device's node") << "other" << false;
+    }
+
+    void deviceChoice()
+    {
+        QFETCH(QString, env);
+        QFETCH(bool, found);
+        QFile::remove("/tmp/vnkestrix");
+        QVERIFY(QFile::link(device.hidrawPath(), "/tmp/vnkestrix"));
+        const QString value = env == "controller" ? device.hidrawPath() : env == "other" ? other.hidrawPath() : env;
+        qputenv("REDI_DEVICE", value.toLocal8Bit());
+        std::string name;
+        const bool ok = findController(name);
+        qunsetenv("REDI_DEVICE");
+        QCOMPARE(ok, found);
+        if (found)
+            QCOMPARE(QString::fromStdString(name), device.hidrawPath());
+    }
+
     void timesOneGet()
     {
+        std::string name;
+        QVERIFY(findController(name));
+        QVERIFY(setSampleRate(250, Ram));
+        device.takeLines(1);
         constexpr int rounds = 200;
         std::vector<qint64> nanoseconds;
         QElapsedTimer clock;
@@ -193,5 +413,14 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(KernelRediTest)
+// Started again by getsFromTwoProcesses with VNK_GET_LOOP, it is one of the
+// two getting processes instead.
+int main(int argc, char *argv[])
+{
+    if (const QByteArray which = qgetenv("VNK_GET_LOOP"); !which.isEmpty())
+        return getLoop(which);
+    QCoreApplication app(argc, argv);
+    KernelRediTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_kernel_redi.moc"

@@ -10,6 +10,7 @@
 #include <linux/usb/ch9.h>
 #include <linux/usb/functionfs.h>
 
+#include <dlfcn.h>
 #include <endian.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -20,6 +21,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace {
 
@@ -264,10 +269,7 @@ void VirtualController::answerSetup(const std::uint8_t *raw)
             serial = m_firmware.serial;
         }
         log(reportType == 3 ? "set-feature" : reportType == 2 ? "output" : "set-other", report.data(), size, ok);
-        // The string descriptor serves the number the firmware now holds.
-        QString ignored;
-        if (serial != std::exchange(m_servedSerial, serial))
-            writeFile(m_gadget + "/strings/0x409/serialnumber", QByteArray::fromStdString(serial), ignored);
+        serveSerial(serial);
     } else if (setup.bRequestType == 0xA1 && setup.bRequest == 0x01) { // GET_REPORT
         const bool input = reportType == 1, feature = reportType == 3;
         bool ok = false;
@@ -290,11 +292,42 @@ void VirtualController::answerSetup(const std::uint8_t *raw)
     }
 }
 
+// The string descriptor serves the number the firmware holds now.
+void VirtualController::serveSerial(const std::string &serial)
+{
+    QString ignored;
+    if (serial != std::exchange(m_servedSerial, serial))
+        writeFile(m_gadget + "/strings/0x409/serialnumber", QByteArray::fromStdString(serial), ignored);
+}
+
 void VirtualController::log(const char *kind, const std::uint8_t *data, std::size_t size, bool ok)
 {
     const QByteArray hex = size ? QByteArray(reinterpret_cast<const char *>(data), int(size)).toHex() : "-";
     std::lock_guard<std::mutex> lock(m_mutex);
     m_lines << QStringLiteral("%1 %2 %3").arg(kind, hex, ok ? "ok" : "refused");
+}
+
+QString preloadList(QStringList libraries)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    Dl_info library{};
+    if (dladdr(reinterpret_cast<void *>(&__asan_address_is_poisoned), &library) && library.dli_fname)
+        libraries.prepend(QString::fromLocal8Bit(library.dli_fname));
+#endif
+    return libraries.join(QLatin1Char(':'));
+}
+
+bool replugAtPause(VirtualController &device, const QString &pauseFile, QString &error)
+{
+    for (int i = 0; i < 6000 && !QFile::exists(pauseFile + ".paused"); ++i)
+        QThread::msleep(10);
+    if (!QFile::exists(pauseFile + ".paused")) {
+        error = QStringLiteral("the program never reached its pause");
+        return false;
+    }
+    const bool ok = device.replug(error);
+    QFile(pauseFile).open(QIODevice::WriteOnly);
+    return ok;
 }
 
 QString deviceLine(const char *kind, const QString &hex, const char *verdict, int size)

@@ -49,13 +49,20 @@ public:
     // Unplugs the device and plugs it in again (a new enumeration and a new
     // hidraw node); false, with the reason, when it did not come back.
     bool replug(QString &error);
+    // Unplugs the device (in = false) or plugs it in again.
+    bool plug(bool in, QString &error);
     QString hidrawPath() const { return m_node; }
     // The firmware, for changes between exchanges (the serving thread reads it under the lock).
     template <typename F>
     void changeFirmware(F change)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        change(m_firmware);
+        std::string serial;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            change(m_firmware);
+            serial = m_firmware.serial;
+        }
+        serveSerial(serial);
     }
 
     // The log lines since the last call. Output reports reach the device
@@ -66,8 +73,8 @@ public:
 private:
     void serve();
     void answerSetup(const std::uint8_t *setup);
+    void serveSerial(const std::string &serial);
     void log(const char *kind, const std::uint8_t *data, std::size_t size, bool ok);
-    bool plug(bool in, QString &error);
 
     QString m_gadget, m_udc, m_ids, m_mount;
     sim::FirmwareModel m_firmware; // guarded by m_mutex
@@ -80,6 +87,15 @@ private:
     QStringList m_lines;
     std::optional<std::array<std::uint8_t, sim::ReportSize>> m_pendingReply; // a get's, until it is read
 };
+
+// Waits until a program started with VNK_PAUSE_FILE=`pauseFile` holds
+// between two exchanges (exchange_pause.cpp), re-plugs `device` and lets the
+// program go on.
+bool replugAtPause(VirtualController &device, const QString &pauseFile, QString &error);
+
+// LD_PRELOAD's value for `libraries`; a sanitized build needs its runtime
+// loaded ahead of them, the one this process runs with.
+QString preloadList(QStringList libraries);
 
 // The log line of a report of `size` bytes that starts with `hex` and is
 // zero after it.

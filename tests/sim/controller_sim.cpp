@@ -117,6 +117,7 @@ int Usk_FindSensor_a(int selector, int reserved1, int reserved2, int reserved3, 
     record->releaseNumber[0] = static_cast<unsigned char>(s.release & 0xFF);
     record->releaseNumber[1] = static_cast<unsigned char>(s.release >> 8);
     std::strncpy(record->serialNumber, s.firmware.serial.c_str(), sizeof record->serialNumber - 1);
+    record->flags = REDI_RECORD_SERIAL_LIVE; // the firmware's number as it is now
     return finish(call, Result::Ok);
 }
 
