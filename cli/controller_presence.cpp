@@ -2,6 +2,7 @@
 
 #include "cli_failure.h"
 #include "controller_link.h"
+#include "redi_device_choice.h"
 #include "redi_device_ids.h"
 
 #include <QDir>
@@ -75,10 +76,21 @@ std::optional<UnopenableNode> unopenableControllerNode()
     return std::nullopt;
 }
 
+// The device REDI_DEVICE names; a value that names nothing is a usage error,
+// not an absent board.
+redi::DeviceChoice deviceChoice()
+{
+    const redi::DeviceChoice choice = redi::deviceChoiceFromEnvironment();
+    if (choice.kind == redi::DeviceChoice::Kind::Invalid)
+        failUsage(QString::fromStdString(choice.reason));
+    return choice;
+}
+
 } // namespace
 
 std::optional<std::string> lookForController()
 {
+    deviceChoice();
     std::string deviceName;
     if (!findController(deviceName))
         return std::nullopt;
@@ -87,12 +99,19 @@ std::optional<std::string> lookForController()
 
 QString noControllerMessage()
 {
-    const std::optional<UnopenableNode> node = unopenableControllerNode();
-    if (!node) {
-        return QStringLiteral("no controller found (USB ID %1:%2); is the board connected?")
+    const redi::DeviceChoice choice = deviceChoice();
+    const QString lookedFor = QString::fromStdString(redi::describeDeviceChoice(choice));
+    if (choice.kind == redi::DeviceChoice::Kind::Path) {
+        return QStringLiteral("no controller found at %1 (REDI_DEVICE): it is not there, cannot be opened "
+                              "or is not a device with USB ID %2:%3")
+            .arg(QString::fromStdString(choice.path))
             .arg(REDI_VENDOR_ID, 4, 16, QLatin1Char('0'))
             .arg(REDI_PRODUCT_ID, 4, 16, QLatin1Char('0'));
     }
+    const std::optional<UnopenableNode> node = unopenableControllerNode();
+    const bool otherIds = choice.vendorId != REDI_VENDOR_ID || choice.productId != REDI_PRODUCT_ID;
+    if (!node || otherIds)
+        return QStringLiteral("no controller found (%1); is the board connected?").arg(lookedFor);
     if (node->error == EACCES || node->error == EPERM) {
         return QStringLiteral("no controller found: %1 has the controller's USB IDs but this user "
                               "may not open it, a permission problem; install the udev rule %2 "

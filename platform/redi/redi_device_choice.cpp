@@ -38,7 +38,9 @@ DeviceChoice parseDeviceChoice(const char *value)
         ids = i == 4 || isHex(value[i]);
     if (!ids) {
         choice.kind = DeviceChoice::Kind::Invalid;
-        choice.reason = "expected USB IDs as vvvv:pppp (four hex digits each) or a device path such as /dev/hidraw0";
+        choice.reason = std::string("REDI_DEVICE \"") + value
+            + "\" is not valid: expected USB IDs as vvvv:pppp (four hex digits each) or a device path such as "
+              "/dev/hidraw0";
         return choice;
     }
     choice.kind = DeviceChoice::Kind::Ids;
@@ -54,6 +56,8 @@ DeviceChoice deviceChoiceFromEnvironment()
 
 std::string describeDeviceChoice(const DeviceChoice &choice)
 {
+    if (choice.kind == DeviceChoice::Kind::Invalid)
+        return choice.reason;
     if (choice.kind == DeviceChoice::Kind::Path)
         return "device " + choice.path;
     char ids[32];

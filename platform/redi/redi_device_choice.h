@@ -12,14 +12,14 @@ struct DeviceChoice {
     enum class Kind { Default, Ids, Path, Invalid } kind = Kind::Default;
     unsigned short vendorId = 0, productId = 0; // Default and Ids
     std::string path;                           // Path
-    std::string reason;                         // Invalid: why, for the user
+    std::string reason;                         // Invalid: the value and why, for the user
 };
 
 DeviceChoice parseDeviceChoice(const char *value);
 // REDI_DEVICE's value, parsed.
 DeviceChoice deviceChoiceFromEnvironment();
 // What was looked for, for a "not found" message: "USB ID 1209:4b58" or
-// "device /dev/vnkestrix".
+// "device /dev/vnkestrix"; for a malformed value, the reason.
 std::string describeDeviceChoice(const DeviceChoice &choice);
 
 } // namespace redi
