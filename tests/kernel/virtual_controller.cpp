@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -184,7 +183,8 @@ bool VirtualController::replug(QString &error)
     return plug(false, error) && plug(true, error);
 }
 
-// Unplugs first: the host must not see the function vanish under it.
+// Unplugs first: the host must not see the function vanish under it. The
+// gadget's configfs entries stay; the VM ends with the run.
 void VirtualController::stop()
 {
     if (m_ep0 < 0)
@@ -196,11 +196,6 @@ void VirtualController::stop()
         m_thread.join();
     ::close(m_ep0);
     m_ep0 = -1;
-    ::umount(QFile::encodeName(m_mount).constData());
-    const QString function = "ffs." + m_mount.section('-', -1);
-    ::unlink(QFile::encodeName(m_gadget + "/configs/c.1/" + function).constData());
-    for (const QString &dir : QStringList{"/strings/0x409", "/configs/c.1", "/functions/" + function, QString()})
-        ::rmdir(QFile::encodeName(m_gadget + dir).constData());
 }
 
 QStringList VirtualController::takeLines(int atLeast, int timeoutMs)
