@@ -39,7 +39,8 @@ DeviceChoice parseDeviceChoice(const char *value)
     if (!ids) {
         choice.kind = DeviceChoice::Kind::Invalid;
         choice.reason = std::string("REDI_DEVICE \"") + value
-            + "\" is not valid: expected USB IDs as vvvv:pppp (four hex digits each) or a device path such as "
+            + "\" is not valid: expected USB IDs as vvvv:pppp (four hex digits each) or a device "
+              "path such as "
               "/dev/hidraw0";
         return choice;
     }

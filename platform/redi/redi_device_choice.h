@@ -11,8 +11,8 @@ namespace redi {
 struct DeviceChoice {
     enum class Kind { Default, Ids, Path, Invalid } kind = Kind::Default;
     unsigned short vendorId = 0, productId = 0; // Default and Ids
-    std::string path;                           // Path
-    std::string reason;                         // Invalid: the value and why, for the user
+    std::string path; // Path
+    std::string reason; // Invalid: the value and why, for the user
 };
 
 DeviceChoice parseDeviceChoice(const char *value);

@@ -86,11 +86,12 @@ std::string readLine(const std::string &path)
 
 // A control transfer to the device as a whole, which needs no claim on any
 // of its interfaces. The number of bytes read, or -1.
-int getDescriptor(int fd, unsigned short value, unsigned short index, unsigned char *data, unsigned short size)
+int getDescriptor(int fd, unsigned short value, unsigned short index, unsigned char *data,
+                  unsigned short size)
 {
     usbdevfs_ctrltransfer transfer{};
     transfer.bRequestType = 0x80; // device to host, standard, device
-    transfer.bRequest = 6;        // GET_DESCRIPTOR
+    transfer.bRequest = 6; // GET_DESCRIPTOR
     transfer.wValue = value;
     transfer.wIndex = index;
     transfer.wLength = size;
@@ -110,7 +111,8 @@ std::string usbDeviceNode(const std::string &hidrawPath)
         const std::string bus = readLine(dir + "/busnum"), device = readLine(dir + "/devnum");
         if (!bus.empty() && !device.empty()) {
             char node[64];
-            std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", std::atoi(bus.c_str()), std::atoi(device.c_str()));
+            std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", std::atoi(bus.c_str()),
+                          std::atoi(device.c_str()));
             return node;
         }
     }
@@ -147,7 +149,8 @@ bool lock(int fd, int timeoutMs)
         return false;
     }
     std::unique_lock<std::mutex> guard(wait->mutex);
-    if (wait->finished.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return wait->done; }))
+    if (wait->finished.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                [&] { return wait->done; }))
         return wait->locked;
     wait->abandoned = true;
     return false;
@@ -183,9 +186,12 @@ bool liveSerialNumber(const std::string &hidrawPath, std::wstring &serial)
     // usbfs reads the device descriptor first; byte 16 is the serial string's index.
     unsigned char device[18] = {}, languages[255] = {}, text[255] = {};
     const bool haveIndex = ::read(fd, device, sizeof device) == sizeof device && device[16] != 0;
-    const int languageBytes = haveIndex ? getDescriptor(fd, 0x0300, 0, languages, sizeof languages) : -1;
-    const unsigned short language = languageBytes >= 4 ? (languages[2] | languages[3] << 8) : 0x0409;
-    const int n = haveIndex ? getDescriptor(fd, 0x0300 | device[16], language, text, sizeof text) : -1;
+    const int languageBytes
+        = haveIndex ? getDescriptor(fd, 0x0300, 0, languages, sizeof languages) : -1;
+    const unsigned short language
+        = languageBytes >= 4 ? (languages[2] | languages[3] << 8) : 0x0409;
+    const int n
+        = haveIndex ? getDescriptor(fd, 0x0300 | device[16], language, text, sizeof text) : -1;
     ::close(fd);
     if (n < 2 || text[1] != 3) // a string descriptor
         return false;
