@@ -13,68 +13,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <fstream>
-#include <memory>
-#include <mutex>
-#include <set>
-#include <thread>
 
 namespace redi::node {
 
 namespace {
-
-// Descriptors whose lock an exchange of this process holds now; guarded by heldMutex().
-std::mutex &heldMutex()
-{
-    static auto *const m = new std::mutex;
-    return *m;
-}
-
-std::set<int> &held()
-{
-    static auto *const s = new std::set<int>;
-    return *s;
-}
-
-bool tryLock(int fd)
-{
-    std::lock_guard<std::mutex> guard(heldMutex());
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return false;
-    held().insert(fd);
-    return true;
-}
-
-// A wait for the lock in the kernel's queue. A process waiting there is woken
-// when the holder lets go, so two busy processes take turns; polling would
-// leave the waiter to find the lock free only by luck. The wait runs on a
-// thread of its own so that it can be given up; one given up that gets the
-// lock later lets it go again, unless an exchange of this process holds it
-// by then through the same open file.
-struct Wait {
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false, locked = false, abandoned = false;
-};
-
-void waitInQueue(std::shared_ptr<Wait> wait, int fd, int waitFd)
-{
-    const bool locked = ::flock(waitFd, LOCK_EX) == 0;
-    {
-        std::lock_guard<std::mutex> guard(heldMutex());
-        std::lock_guard<std::mutex> waitGuard(wait->mutex);
-        if (!wait->abandoned && locked)
-            held().insert(fd);
-        else if (locked && held().count(fd) == 0)
-            ::flock(waitFd, LOCK_UN);
-        wait->done = true;
-        wait->locked = locked;
-    }
-    ::close(waitFd);
-    wait->finished.notify_all();
-}
 
 std::string readLine(const std::string &path)
 {
@@ -132,34 +76,23 @@ void close(int fd)
         ::close(fd);
 }
 
+// Polls: a blocking flock cannot be given up after a while. Another
+// process's exchange takes a millisecond or two, so the wait is short.
 bool lock(int fd, int timeoutMs)
 {
-    if (tryLock(fd))
-        return true;
-    if (errno != EWOULDBLOCK)
-        return false;
-    const int waitFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0); // the same open file, so the same lock
-    if (waitFd < 0)
-        return false;
-    auto wait = std::make_shared<Wait>();
-    try {
-        std::thread(waitInQueue, wait, fd, waitFd).detach();
-    } catch (...) {
-        ::close(waitFd);
-        return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        ::usleep(500);
     }
-    std::unique_lock<std::mutex> guard(wait->mutex);
-    if (wait->finished.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                                [&] { return wait->done; }))
-        return wait->locked;
-    wait->abandoned = true;
-    return false;
+    return true;
 }
 
 void unlock(int fd)
 {
-    std::lock_guard<std::mutex> guard(heldMutex());
-    held().erase(fd);
     ::flock(fd, LOCK_UN);
 }
 
