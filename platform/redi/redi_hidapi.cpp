@@ -47,7 +47,8 @@ struct Handle {
 // What a name that the library handed out stands for.
 struct Identity {
     unsigned short vendorId = 0, productId = 0;
-    std::wstring serial; // as the system reports it, to tell boards apart
+    std::wstring serial;     // as the system reported it, to tell boards apart
+    std::wstring liveSerial; // as the device told it; what the system reports after a re-plug
     int interfaceNumber = -1;
 };
 
@@ -141,10 +142,11 @@ bool relocate(const std::string &name)
     const Identity &id = known->second;
     hid_device_info *const devices = hid_enumerate(id.vendorId, id.productId);
     const hid_device_info *found = firstThatOpens(devices, [&](const hid_device_info &d) {
-        return sameText(d.serial_number, id.serial) && d.interface_number == id.interfaceNumber;
+        return (sameText(d.serial_number, id.serial) || (!id.liveSerial.empty() && sameText(d.serial_number, id.liveSerial)))
+            && d.interface_number == id.interfaceNumber;
     });
-    // The serial number written since the board was plugged in is what the
-    // system reports after it came back; with one board that is no doubt.
+    // A number written after the last look-up is what the system reports
+    // once the board is back; with one board that is no doubt.
     std::string onlyPath;
     bool one = true;
     for (const hid_device_info *d = devices; d; d = d->next) {
@@ -287,7 +289,7 @@ bool findDevice(RediDeviceRecord &record)
         State &s = state();
         s.identities[record.deviceName] = {choice.vendorId, choice.productId,
                                            found->serial_number ? found->serial_number : L"",
-                                           found->interface_number};
+                                           isLive ? live : L"", found->interface_number};
         s.aliases.erase(record.deviceName);
     }
     hid_free_enumeration(devices);

@@ -254,6 +254,7 @@ private slots:
         // Found as the controller, the name outlives its node: unplugged and
         // back on a new node, the call goes there and the old handle is closed.
         RediDeviceRecord record{};
+        fake::device(controller).live = L"WRITTEN";
         QCOMPARE(find(&record), 1);
         fake::device(controller).present = false;
         fake::plug(fakeDevice("/dev/hidraw5 " + ids + " serial=SN-/dev/hidraw1"));
@@ -261,9 +262,10 @@ private slots:
         QCOMPARE(io(controller, buffer, arg), 1);
         QCOMPARE(fake::log().filter(QRegularExpression("^(hid_(open_path|close|enumerate)|lock)")).join(','),
                  "lock /dev/hidraw1,hid_close /dev/hidraw1,hid_enumerate " + ids + ",hid_open_path /dev/hidraw5,lock /dev/hidraw5");
-        // Back again with a serial number written since: still the only
-        // board, so the call goes on.
+        // Back again beside another board, reported with the number the
+        // device told at the last look-up: that one is the controller.
         fake::device("/dev/hidraw5").present = false;
+        fake::plug(fakeDevice("/dev/hidraw4 " + ids + " serial=ANOTHER"));
         fake::plug(fakeDevice("/dev/hidraw6 " + ids + " serial=WRITTEN"));
         QCOMPARE(io(controller, buffer, arg), 1);
         QCOMPARE(fake::openNodes(), fake::openHandles());
