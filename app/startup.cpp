@@ -1,12 +1,14 @@
 #include "startup.h"
 
 #include "controller_link.h"
+#include "redi_device_choice.h"
 #include "vnkestrix.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -45,6 +47,10 @@ int runVnKestrix(QApplication &app)
 {
     std::string deviceName;
     if (!findController(deviceName)) {
+        // The question cannot say what was looked for; whoever set
+        // REDI_DEVICE reads it here.
+        const redi::DeviceChoice choice = redi::deviceChoiceFromEnvironment();
+        std::fprintf(stderr, "vnkestrix: no controller found (%s)\n", redi::describeDeviceChoice(choice).c_str());
         if (!userWantsDemoMode())
             return 1;
         setDemoMode(true);

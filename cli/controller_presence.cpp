@@ -2,6 +2,7 @@
 
 #include "cli_failure.h"
 #include "controller_link.h"
+#include "redi_device_choice.h"
 #include "redi_device_ids.h"
 
 #include <QDir>
@@ -75,10 +76,21 @@ std::optional<UnopenableNode> unopenableControllerNode()
     return std::nullopt;
 }
 
+// The device REDI_DEVICE names; a value that names nothing is a usage error,
+// not an absent board.
+redi::DeviceChoice deviceChoice()
+{
+    const redi::DeviceChoice choice = redi::deviceChoiceFromEnvironment();
+    if (choice.kind == redi::DeviceChoice::Kind::Invalid)
+        failUsage(QString::fromStdString(choice.reason));
+    return choice;
+}
+
 } // namespace
 
 std::optional<std::string> lookForController()
 {
+    deviceChoice();
     std::string deviceName;
     if (!findController(deviceName))
         return std::nullopt;
@@ -87,16 +99,22 @@ std::optional<std::string> lookForController()
 
 QString noControllerMessage()
 {
-    // A node that --device or REDI_DEVICE names but that is not there.
-    const QString chosen = qEnvironmentVariable("REDI_DEVICE");
-    if (chosen.contains(QLatin1Char('/')) && !QFile::exists(chosen))
-        return QStringLiteral("no controller found: %1 does not exist (see `list`)").arg(chosen);
-    const std::optional<UnopenableNode> node = unopenableControllerNode();
-    if (!node) {
-        return QStringLiteral("no controller found (USB ID %1:%2); is the board connected?")
+    const redi::DeviceChoice choice = deviceChoice();
+    const QString lookedFor = QString::fromStdString(redi::describeDeviceChoice(choice));
+    if (choice.kind == redi::DeviceChoice::Kind::Path) {
+        const QString path = QString::fromStdString(choice.path);
+        if (!QFile::exists(path))
+            return QStringLiteral("no controller found: %1 does not exist (see `list`)").arg(path);
+        return QStringLiteral("no controller found at %1 (REDI_DEVICE): it cannot be opened "
+                              "or is not a device with USB ID %2:%3")
+            .arg(path)
             .arg(REDI_VENDOR_ID, 4, 16, QLatin1Char('0'))
             .arg(REDI_PRODUCT_ID, 4, 16, QLatin1Char('0'));
     }
+    const std::optional<UnopenableNode> node = unopenableControllerNode();
+    const bool otherIds = choice.vendorId != REDI_VENDOR_ID || choice.productId != REDI_PRODUCT_ID;
+    if (!node || otherIds)
+        return QStringLiteral("no controller found (%1); is the board connected?").arg(lookedFor);
     if (node->error == EACCES || node->error == EPERM) {
         return QStringLiteral("no controller found: %1 has the controller's USB IDs but this user "
                               "may not open it, a permission problem; install the udev rule %2 "

@@ -8,12 +8,14 @@
 #include <string>
 
 // The controller's device name, or nothing when no controller answers.
-// Not to be called in demo mode, which never looks for hardware.
+// Not to be called in demo mode, which never looks for hardware. A
+// malformed REDI_DEVICE is a usage error (CliFailure with ExitBadUsage).
 std::optional<std::string> lookForController();
 
-// One line for a controller that did not answer. When a hidraw node with the
-// controller's USB IDs exists but cannot be opened, it names the node and,
-// for a permission problem, the udev rule that grants access.
+// One line for a controller that did not answer, naming what was looked for
+// (the IDs, or REDI_DEVICE's path). When a hidraw node with the controller's
+// USB IDs exists but cannot be opened, it names the node and, for a
+// permission problem, the udev rule that grants access.
 QString noControllerMessage();
 
 // Switches demo mode on, or makes sure a controller answers; throws a

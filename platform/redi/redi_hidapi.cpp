@@ -1,14 +1,26 @@
 // The controller's HID library over hidapi (hidraw back end on Linux).
 //
 // Devices are named by their hidapi path (/dev/hidrawN). Each path is opened
-// once and its handle kept for the calls that follow; a call that fails
+// once and its handle kept for the calls that follow, together with a
+// descriptor of the library's own on the same node that carries the exchange
+// lock: every exchange (a feature report sent and its reply read, an input
+// report read, an output report written) holds it from start to end, so that
+// another process's exchange cannot come in between. A call that fails
 // closes the handle and forgets it, so the next call on that path opens the
-// device afresh. The library keeps all its state in one State object, never
-// throws across the C boundary and never prints.
+// device afresh.
+//
+// The library remembers which controller (IDs, serial number, interface)
+// each name it handed out stands for. When the board is unplugged and comes
+// back, or resets itself, it comes back on a new node and the old one never
+// works again: a call that fails because its device is gone finds the
+// controller again, goes on the new node from then on under the old name,
+// and is tried once more there. The library keeps all its state in one
+// State object, never throws across the C boundary and never prints.
 
 #include "redi.h"
-#include "redi_device_ids.h"
+#include "redi_device_choice.h"
 #include "redi_internal.h"
+#include "redi_node.h"
 
 #include <hidapi.h>
 
@@ -21,9 +33,30 @@
 
 namespace {
 
+// How long an exchange waits for another process's exchange to finish.
+constexpr int LockWaitMs = 2000;
+// The usage page of the controller's vendor reports: a board that shows
+// several HID interfaces with the controller's IDs is reached through it.
+constexpr unsigned short ControllerUsagePage = 0xFF00;
+
+struct Handle {
+    hid_device *device = nullptr;
+    int lockFd = -1;
+};
+
+// What a name that the library handed out stands for.
+struct Identity {
+    unsigned short vendorId = 0, productId = 0;
+    std::wstring serial;     // as the system reported it, to tell boards apart
+    std::wstring liveSerial; // as the device told it; what the system reports after a re-plug
+    int interfaceNumber = -1;
+};
+
 struct State {
     bool hidInitialised = false;
-    std::map<std::string, hid_device *> handles; // path -> open handle
+    std::map<std::string, Handle> handles;      // node path -> open handle
+    std::map<std::string, Identity> identities; // name handed out -> its controller
+    std::map<std::string, std::string> aliases; // name handed out -> the node it is on now
 };
 
 // Never destroyed: the handles stay reachable until the process ends and the
@@ -44,41 +77,132 @@ bool initialiseHid()
 
 // The kept handle for `path`, or a newly opened one (then kept); null when
 // the device cannot be opened, e.g. when the user may not open the node.
-hid_device *openDevice(const char *path)
+Handle *openDevice(const std::string &path)
 {
     if (!initialiseHid())
         return nullptr;
     auto &handles = state().handles;
     const auto it = handles.find(path);
     if (it != handles.end())
-        return it->second;
-    hid_device *const dev = hid_open_path(path);
-    if (dev)
-        handles.emplace(path, dev);
-    return dev;
+        return &it->second;
+    Handle handle{hid_open_path(path.c_str()), -1};
+    if (handle.device)
+        handle.lockFd = redi::node::open(path);
+    if (handle.lockFd < 0) {
+        if (handle.device)
+            hid_close(handle.device);
+        return nullptr;
+    }
+    return &handles.emplace(path, handle).first->second;
 }
 
-void closeDevice(const char *path)
+void closeDevice(const std::string &path)
 {
     auto &handles = state().handles;
     const auto it = handles.find(path);
     if (it == handles.end())
         return;
-    hid_close(it->second);
+    hid_close(it->second.device);
+    redi::node::close(it->second.lockFd);
     handles.erase(it);
 }
 
-// Runs `io` on the device's handle; when it fails the handle is closed.
-template <typename Io>
-bool withDevice(const char *path, Io io)
+std::string currentNode(const std::string &name)
 {
-    hid_device *const dev = openDevice(path);
-    if (!dev)
+    const auto &aliases = state().aliases;
+    const auto it = aliases.find(name);
+    return it != aliases.end() ? it->second : name;
+}
+
+bool sameText(const wchar_t *a, const std::wstring &b)
+{
+    return (a ? std::wstring(a) : std::wstring()) == b;
+}
+
+// Among `devices`, those `accept` takes, the first that opens: first those
+// on the controller's vendor page, then the others.
+template <typename Accept>
+const hid_device_info *firstThatOpens(const hid_device_info *devices, Accept accept)
+{
+    for (const bool vendorPage : {true, false})
+        for (const hid_device_info *d = devices; d; d = d->next)
+            if (d->path && (d->usage_page == ControllerUsagePage) == vendorPage && accept(*d) && openDevice(d->path))
+                return d;
+    return nullptr;
+}
+
+// Finds the controller that `name` stood for again, by its IDs (and its
+// serial number when several boards have them), and puts `name` on its node.
+bool relocate(const std::string &name)
+{
+    State &s = state();
+    const auto known = s.identities.find(name);
+    if (known == s.identities.end() || !initialiseHid())
         return false;
-    if (io(dev))
-        return true;
+    const Identity &id = known->second;
+    hid_device_info *const devices = hid_enumerate(id.vendorId, id.productId);
+    const hid_device_info *found = firstThatOpens(devices, [&](const hid_device_info &d) {
+        return (sameText(d.serial_number, id.serial) || (!id.liveSerial.empty() && sameText(d.serial_number, id.liveSerial)))
+            && d.interface_number == id.interfaceNumber;
+    });
+    // A number written after the last look-up is what the system reports
+    // once the board is back; with one board that is no doubt.
+    std::string onlyPath;
+    bool one = true;
+    for (const hid_device_info *d = devices; d; d = d->next) {
+        if (!d->path || d->interface_number != id.interfaceNumber)
+            continue;
+        if (onlyPath.empty())
+            onlyPath = d->path;
+        one = one && onlyPath == d->path;
+    }
+    one = one && !onlyPath.empty();
+    if (!found && one)
+        found = firstThatOpens(devices, [&](const hid_device_info &d) { return d.interface_number == id.interfaceNumber; });
+    if (found) {
+        if (name == found->path)
+            s.aliases.erase(name);
+        else
+            s.aliases[name] = found->path;
+    }
+    hid_free_enumeration(devices);
+    return found != nullptr;
+}
+
+enum class Outcome { Done, Failed, Gone };
+
+// One exchange on the device at `path` under the exchange lock.
+template <typename Io>
+Outcome attempt(const std::string &path, Io io)
+{
+    Handle *const handle = openDevice(path);
+    if (!handle)
+        return Outcome::Gone;
+    if (!redi::node::lock(handle->lockFd, LockWaitMs))
+        return Outcome::Failed;
+    const bool ok = io(handle->device);
+    redi::node::unlock(handle->lockFd);
+    if (ok)
+        return Outcome::Done;
+    const bool gone = redi::node::gone(handle->lockFd);
     closeDevice(path);
-    return false;
+    return gone ? Outcome::Gone : Outcome::Failed;
+}
+
+// Runs `io` on the device that `name` stands for. A controller the library
+// found whose node is not open is looked up again first: its old node may
+// belong to another device by now. When the device turns out to be gone, the
+// controller is looked up again and `io` tried once more.
+template <typename Io>
+bool withDevice(const char *name, Io io)
+{
+    const bool known = state().identities.count(name) != 0;
+    if (known && state().handles.count(currentNode(name)) == 0 && !relocate(name))
+        return false;
+    Outcome outcome = attempt(currentNode(name), io);
+    if (outcome == Outcome::Gone && known && relocate(name))
+        outcome = attempt(currentNode(name), io);
+    return outcome == Outcome::Done;
 }
 
 // The C boundary: a result of 1 or 0, and no exception ever leaves.
@@ -139,43 +263,34 @@ void copyLatin1(char *out, size_t size, const wchar_t *text)
     out[n] = '\0';
 }
 
-// Parses "vvvv:pppp" (four hex digits each).
-bool parseIds(const char *text, unsigned short &vendorId, unsigned short &productId)
-{
-    static const char hex[] = "0123456789abcdefABCDEF";
-    if (std::strlen(text) != 9 || text[4] != ':' || std::strspn(text, hex) != 4
-        || std::strspn(text + 5, hex) != 4)
-        return false;
-    vendorId = static_cast<unsigned short>(std::strtoul(text, nullptr, 16));
-    productId = static_cast<unsigned short>(std::strtoul(text + 5, nullptr, 16));
-    return true;
-}
-
-// Enumerates the devices that REDI_DEVICE names (IDs or a path), or else
-// the controller's IDs, and fills `record` from the first one that opens.
+// Enumerates the devices that REDI_DEVICE names (IDs or a path, which must
+// carry the controller's IDs), or else the controller's IDs, and fills
+// `record` from the first one that opens. The serial number is asked of the
+// device itself where it can be; otherwise it is the system's copy from
+// plug-in time, and the record says so.
 bool findDevice(RediDeviceRecord &record)
 {
-    if (!initialiseHid())
+    const redi::DeviceChoice choice = redi::deviceChoiceFromEnvironment();
+    if (!initialiseHid() || choice.kind == redi::DeviceChoice::Kind::Invalid)
         return false;
-    unsigned short vendorId = REDI_VENDOR_ID;
-    unsigned short productId = REDI_PRODUCT_ID;
-    const char *path = std::getenv("REDI_DEVICE");
-    if (path && (!*path || parseIds(path, vendorId, productId)))
-        path = nullptr;
-    if (path)
-        vendorId = productId = 0; // all devices, filtered by path below
-
-    hid_device_info *const devices = hid_enumerate(vendorId, productId);
-    const hid_device_info *found = nullptr;
-    for (const hid_device_info *d = devices; d && !found; d = d->next) {
-        if (d->path && (!path || std::strcmp(d->path, path) == 0) && openDevice(d->path))
-            found = d;
-    }
+    const std::string wanted = choice.kind == redi::DeviceChoice::Kind::Path ? redi::node::resolve(choice.path) : "";
+    hid_device_info *const devices = hid_enumerate(choice.vendorId, choice.productId);
+    const hid_device_info *found = firstThatOpens(devices, [&](const hid_device_info &d) {
+        return wanted.empty() || redi::node::resolve(d.path) == wanted;
+    });
     if (found) {
         copyText(record.deviceName, sizeof record.deviceName, found->path);
         record.releaseNumber[0] = static_cast<unsigned char>(found->release_number & 0xFF);
         record.releaseNumber[1] = static_cast<unsigned char>(found->release_number >> 8);
-        copyLatin1(record.serialNumber, sizeof record.serialNumber, found->serial_number);
+        std::wstring live;
+        const bool isLive = redi::node::liveSerialNumber(found->path, live);
+        copyLatin1(record.serialNumber, sizeof record.serialNumber, isLive ? live.c_str() : found->serial_number);
+        record.flags = isLive ? REDI_RECORD_SERIAL_LIVE : 0;
+        State &s = state();
+        s.identities[record.deviceName] = {choice.vendorId, choice.productId,
+                                           found->serial_number ? found->serial_number : L"",
+                                           isLive ? live : L"", found->interface_number};
+        s.aliases.erase(record.deviceName);
     }
     hid_free_enumeration(devices);
     return found != nullptr;
@@ -186,9 +301,10 @@ bool findDevice(RediDeviceRecord &record)
 void redi::closeAllDevices() noexcept
 {
     State &s = state();
-    for (const auto &entry : s.handles)
-        hid_close(entry.second);
-    s.handles.clear();
+    while (!s.handles.empty())
+        closeDevice(s.handles.begin()->first);
+    s.identities.clear();
+    s.aliases.clear();
     if (s.hidInitialised)
         hid_exit();
     s.hidInitialised = false;

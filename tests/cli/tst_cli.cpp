@@ -122,7 +122,8 @@ class TestCli : public QObject {
         env.insert("REDI_SIM_LOG", board.logPath);
         env.insert("VNKESTRIX_REGISTRY", path(registry));
         for (const QString &variable : extra)
-            env.insert(variable.section('=', 0, 0), variable.section('=', 1));
+            if (!variable.isEmpty())
+                env.insert(variable.section('=', 0, 0), variable.section('=', 1));
         return env;
     }
 
@@ -198,6 +199,8 @@ private slots:
         row("guard level 2", "guard set gpio3=2,shutdown", "LEVEL 0 or 1");
         row("guard action unknown", "guard set batlow=0,reboot", "do-nothing");
         row("profile that is not there", "import /nonexistent/profile.json", "cannot be read");
+        row("REDI_DEVICE not IDs nor a path", "REDI_DEVICE=garbage get", "REDI_DEVICE \"garbage\" is not valid");
+        row("REDI_DEVICE with a bad hex digit", "REDI_DEVICE=1234:zz info", "REDI_DEVICE \"1234:zz\"|vvvv:pppp");
 
         const char *import = "import PROFILE --save";
         row("profile of a newer version", import, "PROFILE: version: 2 is not known", R"({"version": 2})");
@@ -243,7 +246,8 @@ private slots:
         QFETCH(QByteArray, profile);
         writeFile(path("profile.json"), profile);
         const Board board = newBoard("board");
-        const CliRun run = this->run(command, board);
+        const QString device = command.startsWith("REDI_DEVICE=") ? command.section(' ', 0, 0) : QString();
+        const CliRun run = this->run(command.mid(device.isEmpty() ? 0 : device.size() + 1), board, {device});
         QCOMPARE(run.exitCode, 2);
         // Input is echoed cut short, and the list of problems is capped.
         QVERIFY2(run.err.count('\n') <= 21, qPrintable(run.err.left(2000)));
@@ -391,7 +395,10 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QByteArray>("hidId"); // of the node; empty: no node
         QTest::addColumn<QString>("message");  // parts, split at '|'
-        QTest::newRow("no hidraw node") << "get" << QByteArray() << "no controller found";
+        QTest::newRow("no hidraw node") << "get" << QByteArray() << "no controller found (USB ID 1209:4b58)";
+        QTest::newRow("REDI_DEVICE path not there")
+            << "REDI_DEVICE=/dev/vnkestrix get" << QByteArray("0003:00001209:00004B58") << "at /dev/vnkestrix";
+        QTest::newRow("REDI_DEVICE IDs not there") << "REDI_DEVICE=16c0:05df get" << QByteArray() << "USB ID 16c0:05df";
         QTest::newRow("controller's node not openable")
             << "set sample-rate=100" << QByteArray("0003:00001209:00004B58")
             << "hidraw3|permission|/usr/lib/udev/rules.d/70-vnkestrix.rules";
@@ -413,8 +420,10 @@ private slots:
             QVERIFY(QFile::setPermissions(path("dev/hidraw3"), {}));
         }
         QProcess process;
+        const QString device = command.startsWith("REDI_DEVICE=") ? command.section(' ', 0, 0) : QString();
         process.setProcessEnvironment(environment({}, {"REDI_SIM_ABSENT=1", "VNKESTRIX_SYSFS_ROOT=" + path("sys"),
-                                                       "VNKESTRIX_DEV_ROOT=" + path("dev")}, "registry"));
+                                                       "VNKESTRIX_DEV_ROOT=" + path("dev"), device}, "registry"));
+        command = command.mid(device.isEmpty() ? 0 : device.size() + 1);
         runAsNobody(process);
         process.start(CLI_PATH, command.split(' '));
         const bool finished = process.waitForFinished(30000);

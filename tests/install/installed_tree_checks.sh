@@ -83,7 +83,7 @@ check_udev_rule() {
 
   local want
   for want in 'SUBSYSTEM=="hidraw"' "ATTRS{idVendor}==\"$vendor\"" "ATTRS{idProduct}==\"$product\"" \
-    'TAG+="uaccess"' 'GROUP="plugdev"' 'MODE="0660"'; do
+    'SUBSYSTEM=="usb"' "ATTR{idVendor}==\"$vendor\"" 'TAG+="uaccess"' 'GROUP="plugdev"' 'MODE="0660"'; do
     grep -qF "$want" <<<"$rules" || fail "the udev rule lacks $want"
   done
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the kernel suite's initramfs: busybox, three HID modules, an /init,
+# Builds the kernel suite's initramfs: busybox, the kernel modules, an /init,
 # and the given programs with the shared libraries they load.
 #
 #   build_initramfs.sh --out IMAGE --init SCRIPT --busybox FILE

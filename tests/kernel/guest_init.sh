@@ -1,5 +1,5 @@
 #!/bin/busybox sh
-# /init of the kernel-suite VM. Loads the HID modules, runs every program of
+# /init of the kernel-suite VM. Loads the USB and HID modules, runs every program of
 # /vnk-test/run-list in order and powers off. The host reads the verdicts from
 # the console: "VNK-KERNEL-END <program> <exit code>" per program, then
 # "VNK-KERNEL-DONE" once all have run.
@@ -12,10 +12,14 @@ mount -t devtmpfs devtmpfs /dev
 # /tmp stays on the root file system (RAM already): a mount there would hide
 # programs that were built under /tmp on the host.
 
-# hid first: uhid and hid-generic need it.
-for module in hid uhid hid-generic; do
-  insmod "/lib/modules/vnk-test/$module.ko" || echo "VNK-KERNEL-ERROR insmod $module failed"
-done
+# In the order of the list: each needs the ones before it. dummy_hcd with
+# two device controllers, for a second device beside the controller.
+while read -r module; do
+  args=""
+  [ "$module" = dummy_hcd ] && args="num=2"
+  insmod "/lib/modules/vnk-test/$module.ko" $args || echo "VNK-KERNEL-ERROR insmod $module failed"
+done </vnk-test/modules
+mount -t configfs none /sys/kernel/config || echo "VNK-KERNEL-ERROR configfs mount failed"
 
 export QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"

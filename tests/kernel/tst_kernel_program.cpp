@@ -1,9 +1,11 @@
 // The unchanged vnkestrix binary, offscreen, against the virtual controller
 // in the test VM: it must find the controller through libredi and hidraw,
 // show what the controller holds on the Misc and GPIO pages, and save the
-// Misc page to flash when its save button is pressed. The button is pressed
-// by the preloaded program driver (program_driver.cpp); the device's log
-// shows what reached it.
+// Misc page to flash when its save button is pressed, although the board was
+// unplugged and plugged in again (a new hidraw node) between the loads and
+// the save. The button is pressed by the preloaded program driver
+// (program_driver.cpp), the program held for the re-plug by exchange_pause.cpp;
+// the device's log shows what reached it.
 #include "virtual_controller.h"
 
 #include <QMap>
@@ -12,11 +14,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <dlfcn.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#endif
 
 namespace {
 
@@ -28,18 +25,6 @@ const std::pair<sim::Param, unsigned> held[] = {
     {P::ReportMode, 1},       {P::SampleRate, 250},      {P::S3Mode, 1},
     {P::GpioDirection, 0x5a}, {P::GpioOutputMode, 0x0f}, {P::GpioStandbyMode, 0x81},
 };
-
-// A sanitized build needs its runtime loaded ahead of the preloaded driver:
-// the one this process runs with, built the same way.
-QString sanitizerRuntime()
-{
-#if defined(__SANITIZE_ADDRESS__)
-    Dl_info library{};
-    if (dladdr(reinterpret_cast<void *>(&__asan_address_is_poisoned), &library) && library.dli_fname)
-        return QString::fromLocal8Bit(library.dli_fname);
-#endif
-    return {};
-}
 
 } // namespace
 
@@ -72,19 +57,20 @@ private slots:
         for (const auto &[param, value] : held)
             firmware.value(sim::Bank::Ram, param) = static_cast<std::uint16_t>(value);
         QString error;
-        QVERIFY2(device.start(firmware, 0x0100, error), qPrintable(error));
+        QVERIFY2(device.start(firmware, 0x0123, error), qPrintable(error));
 
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        QStringList preload{QStringLiteral(VNK_PROGRAM_DRIVER)};
-        if (const QString runtime = sanitizerRuntime(); !runtime.isEmpty())
-            preload.prepend(runtime);
-        env.insert("LD_PRELOAD", preload.join(QLatin1Char(':')));
+        env.insert("LD_PRELOAD", preloadList({VNK_PROGRAM_DRIVER, VNK_EXCHANGE_PAUSE}));
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("VNKESTRIX_REGISTRY", home.filePath("registry.sqlite3"));
+        // Held before the save's first write, after the six loads.
+        env.insert("VNK_PAUSE_FILE", home.filePath("pause"));
+        env.insert("VNK_PAUSE_AT", QString::number(std::size(held) + 1));
         program.setProcessEnvironment(env);
         program.start(QStringLiteral(VNK_PROGRAM), {});
         QVERIFY2(program.waitForStarted(10000), qPrintable(program.errorString()));
+        QVERIFY2(replugAtPause(device, home.filePath("pause"), error), qPrintable(error));
         QVERIFY2(program.waitForFinished(150000), "the program did not end within 150 s");
         exitCode = program.exitCode();
         exitStatus = program.exitStatus();
@@ -120,14 +106,15 @@ private slots:
     // Misc, then GPIO, in the order of `held`.
     void pagesShowTheControllerValues()
     {
-        const QStringList shown = {values.value("serialEdit"),
+        const QStringList shown = {values.value("firmwareRevisionLabel"),
+                                   values.value("serialEdit"),
                                    values.value("reportModeCombo"),
                                    values.value("samplingRateSpinBox"),
                                    values.value("s3SignalizationModeCombo"),
                                    gpioBits("gpioDirection%dCheckBox"),
                                    gpioBits("gpioOutputMode%dCheckBox"),
                                    gpioBits("gpioStanbdyMode%dCheckBox")};
-        QCOMPARE(shown, QStringList({"KSTRX-042", "1", "250", "1", "5a", "0f", "81"}));
+        QCOMPARE(shown, QStringList({"Firmware revision: 1.23", "KSTRX-042", "1", "250", "1", "5a", "0f", "81"}));
     }
 
     // Start-up loads the Misc page, then the GPIO page; the save sends the

@@ -7,15 +7,23 @@
 #include <QFile>
 #include <QThread>
 
-#include <linux/uhid.h>
+#include <linux/usb/ch9.h>
+#include <linux/usb/functionfs.h>
 
+#include <dlfcn.h>
+#include <endian.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace {
 
@@ -29,20 +37,58 @@ constexpr std::uint8_t kReportDescriptor[] = {
     0x95, 0x20, 0x09, 0x04, 0xB1, 0x02,       // 32 of usage 4: feature
     0xC0,                                     // end of the collection
 };
-const char *const kName = "VnKestrix virtual controller";
 
-// The kernel adds the device from a work queue, so its node comes a little
-// after the create request returns. Ours is the one with our name and uniq.
-QString waitForHidrawNode(const std::string &uniq)
+// A HID interface, its HID class descriptor (HID 1.11, one report
+// descriptor) and its interrupt-IN endpoint, as one speed lists them.
+struct __attribute__((packed)) SpeedDescriptors {
+    usb_interface_descriptor interface{USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE, 0, 0, 1, USB_CLASS_HID, 0, 0, 0};
+    std::uint8_t hid[9] = {9, 0x21, 0x11, 0x01, 0, 1, 0x22, sizeof kReportDescriptor, 0};
+    usb_endpoint_descriptor_no_audio endpoint;
+};
+
+struct __attribute__((packed)) Descriptors {
+    usb_functionfs_descs_head_v2 header;
+    std::uint32_t fsCount, hsCount;
+    SpeedDescriptors fs, hs;
+};
+
+Descriptors descriptors()
 {
-    const QByteArray name = QByteArray("HID_NAME=") + kName + "\n", unique = "HID_UNIQ=" + QByteArray(uniq.c_str()) + "\n";
+    Descriptors d{};
+    d.header = {htole32(FUNCTIONFS_DESCRIPTORS_MAGIC_V2), htole32(sizeof d),
+                htole32(FUNCTIONFS_HAS_FS_DESC | FUNCTIONFS_HAS_HS_DESC)};
+    d.fsCount = d.hsCount = htole32(3);
+    // Interval in frames at full speed, as 2^(n-1) microframes at high speed.
+    d.fs.endpoint = {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, USB_DIR_IN | 1, USB_ENDPOINT_XFER_INT, htole16(32), 10};
+    d.hs.endpoint = {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, USB_DIR_IN | 1, USB_ENDPOINT_XFER_INT, htole16(32), 7};
+    return d;
+}
+
+// No string descriptors of the function's own.
+const usb_functionfs_strings_head kStrings = {htole32(FUNCTIONFS_STRINGS_MAGIC), htole32(sizeof kStrings), 0, 0};
+
+bool writeFile(const QString &path, const QByteArray &text, QString &error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size();
+    if (!ok)
+        error = QStringLiteral("cannot write %1 to %2: %3").arg(QString::fromLatin1(text), path, std::strerror(errno));
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+// The hidraw node of a HID device with `hidId` ("0003:0000VVVV:0000PPPP")
+// other than `except`, once the kernel has added it; empty after 10 s.
+QString waitForHidrawNode(const QByteArray &hidId, const QString &except)
+{
     QElapsedTimer clock;
     clock.start();
     do {
         for (const QString &node : QDir("/sys/class/hidraw").entryList({"hidraw*"}, QDir::AllEntries | QDir::System)) {
             QFile uevent("/sys/class/hidraw/" + node + "/device/uevent");
             const QByteArray text = uevent.open(QIODevice::ReadOnly) ? uevent.readAll() : QByteArray();
-            if (text.contains(name) && text.contains(unique) && QFile::exists("/dev/" + node))
+            if ("/dev/" + node != except && text.contains("HID_ID=" + hidId + "\n") && QFile::exists("/dev/" + node))
                 return "/dev/" + node;
         }
         QThread::msleep(10);
@@ -52,41 +98,92 @@ QString waitForHidrawNode(const std::string &uniq)
 
 } // namespace
 
+VirtualController::VirtualController(int udc, QString ids)
+    : m_udc(QStringLiteral("dummy_udc.%1").arg(udc)),
+      m_ids(ids.isEmpty() ? QString::asprintf("%04x:%04x", REDI_VENDOR_ID, REDI_PRODUCT_ID) : ids)
+{
+    const QString name = QStringLiteral("vnk%1_%2").arg(::getpid()).arg(udc);
+    m_gadget = "/sys/kernel/config/usb_gadget/" + name;
+    m_mount = "/dev/ffs-" + name;
+}
+
 bool VirtualController::start(const sim::FirmwareModel &firmware, std::uint16_t release, QString &error)
 {
     m_firmware = firmware;
-    uhid_event event{};
-    event.type = UHID_CREATE2;
-    uhid_create2_req &create = event.u.create2;
-    std::strncpy(reinterpret_cast<char *>(create.name), kName, sizeof create.name - 1);
-    std::strncpy(reinterpret_cast<char *>(create.uniq), firmware.serial.c_str(), sizeof create.uniq - 1);
-    create.rd_size = sizeof kReportDescriptor;
-    std::memcpy(create.rd_data, kReportDescriptor, sizeof kReportDescriptor);
-    create.bus = 0x03; // USB
-    create.vendor = REDI_VENDOR_ID;
-    create.product = REDI_PRODUCT_ID;
-    create.version = release;
-    m_fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
-    if (m_fd < 0 || ::write(m_fd, &event, sizeof event) != static_cast<ssize_t>(sizeof event)) {
-        error = QStringLiteral("cannot create the device through /dev/uhid: %1").arg(std::strerror(errno));
+    m_servedSerial = firmware.serial;
+    const QDir gadget(m_gadget);
+    const QString function = "functions/ffs." + m_mount.section('-', -1);
+    if (!QDir().mkpath(m_gadget + "/strings/0x409") || !gadget.mkpath("configs/c.1") || !gadget.mkpath(function)) {
+        error = "cannot create the gadget " + m_gadget + " (is configfs mounted, libcomposite loaded?)";
+        return false;
+    }
+    const QList<std::pair<const char *, QByteArray>> attributes = {
+        {"idVendor", "0x" + m_ids.left(4).toLatin1()},
+        {"idProduct", "0x" + m_ids.mid(5).toLatin1()},
+        {"bcdDevice", QString::asprintf("0x%04x", release).toLatin1()},
+        {"bcdUSB", "0x0200"},
+        {"strings/0x409/manufacturer", "VnKestrix tests"},
+        {"strings/0x409/product", "VnKestrix virtual controller"},
+        {"strings/0x409/serialnumber", QByteArray::fromStdString(firmware.serial)},
+    };
+    for (const auto &[name, value] : attributes)
+        if (!writeFile(gadget.filePath(name), value, error))
+            return false;
+    const Descriptors d = descriptors();
+    if (::symlink(QFile::encodeName(gadget.filePath(function)).constData(),
+                  QFile::encodeName(gadget.filePath("configs/c.1/" + function.section('/', -1))).constData())
+            != 0
+        || !QDir().mkpath(m_mount)
+        || ::mount(QFile::encodeName(m_mount.section('-', -1)).constData(), QFile::encodeName(m_mount).constData(),
+                   "functionfs", 0, nullptr)
+            != 0
+        || (m_ep0 = ::open(QFile::encodeName(m_mount + "/ep0").constData(), O_RDWR | O_CLOEXEC)) < 0
+        || ::write(m_ep0, &d, sizeof d) != sizeof d || ::write(m_ep0, &kStrings, sizeof kStrings) != sizeof kStrings) {
+        error = QStringLiteral("cannot set up FunctionFS at %1: %2").arg(m_mount, std::strerror(errno));
         return false;
     }
     m_thread = std::thread(&VirtualController::serve, this);
-    m_node = waitForHidrawNode(firmware.serial);
+    return plug(true, error);
+}
+
+bool VirtualController::plug(bool in, QString &error)
+{
+    const QString old = m_node;
+    if (!writeFile(m_gadget + "/UDC", in ? m_udc.toLatin1() : QByteArray("\n"), error))
+        return false;
+    // Unplugged once the kernel has let the node go.
+    for (int i = 0; !in && i < 1000 && !old.isEmpty() && QFile::exists("/sys/class/hidraw/" + old.mid(5)); ++i)
+        QThread::msleep(10);
+    if (!in) {
+        m_node.clear();
+        return true;
+    }
+    const QByteArray hidId = QByteArray("0003:0000") + m_ids.left(4).toUpper().toLatin1() + ":0000"
+        + m_ids.mid(5).toUpper().toLatin1();
+    m_node = waitForHidrawNode(hidId, old);
     if (m_node.isEmpty())
         error = QStringLiteral("no hidraw node appeared for the device");
     return !m_node.isEmpty();
 }
 
-// Closing /dev/uhid destroys the device.
+bool VirtualController::replug(QString &error)
+{
+    return plug(false, error) && plug(true, error);
+}
+
+// Unplugs first: the host must not see the function vanish under it. The
+// gadget's configfs entries stay; the VM ends with the run.
 void VirtualController::stop()
 {
+    if (m_ep0 < 0)
+        return;
+    QString ignored;
+    plug(false, ignored);
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    ::close(m_ep0);
+    m_ep0 = -1;
 }
 
 QStringList VirtualController::takeLines(int atLeast, int timeoutMs)
@@ -106,59 +203,84 @@ QStringList VirtualController::takeLines(int atLeast, int timeoutMs)
 void VirtualController::serve()
 {
     while (!m_stop) {
-        pollfd ready{m_fd, POLLIN, 0};
-        uhid_event event{};
-        if (::poll(&ready, 1, 100) > 0 && ::read(m_fd, &event, sizeof event) > 0)
-            answer(event);
+        pollfd ready{m_ep0, POLLIN, 0};
+        usb_functionfs_event events[4];
+        const ssize_t n = ::poll(&ready, 1, 100) > 0 ? ::read(m_ep0, events, sizeof events) : 0;
+        for (ssize_t i = 0; i < n / ssize_t(sizeof events[0]); ++i)
+            if (events[i].type == FUNCTIONFS_SETUP)
+                answerSetup(reinterpret_cast<const std::uint8_t *>(&events[i].u.setup));
     }
 }
 
-// A feature report is either a request the firmware carries out at once or a
-// get request, whose reply waits for the read that follows.
-void VirtualController::answer(const uhid_event &event)
+// The HID class requests on the control pipe. A write's data arrives
+// through read(ep0), a reply leaves through write(ep0); a transfer in the
+// wrong direction stalls the request, which is how the device refuses one.
+void VirtualController::answerSetup(const std::uint8_t *raw)
 {
-    if (event.type == UHID_OUTPUT) { // no answer: the writer has already returned
-        const std::size_t size = std::min<std::size_t>(event.u.output.size, UHID_DATA_MAX);
-        log("output", event.u.output.data, size,
-            event.u.output.rtype == UHID_OUTPUT_REPORT && m_firmware.outputReport(event.u.output.data, size));
-        return;
+    usb_ctrlrequest setup;
+    std::memcpy(&setup, raw, sizeof setup);
+    const unsigned value = le16toh(setup.wValue), length = le16toh(setup.wLength);
+    const unsigned reportType = value >> 8;
+    const auto stall = [this, &setup] {
+        std::uint8_t none = 0;
+        return (setup.bRequestType & USB_DIR_IN) ? ::read(m_ep0, &none, 0) : ::write(m_ep0, &none, 0);
+    };
+    std::array<std::uint8_t, 64> report{}; // report ID 0 in front, then what the wire carries
+    if (setup.bRequestType == 0x81 && setup.bRequest == USB_REQ_GET_DESCRIPTOR && reportType == 0x22) {
+        ::write(m_ep0, kReportDescriptor, std::min<size_t>(length, sizeof kReportDescriptor));
+    } else if (setup.bRequestType == 0x21 && setup.bRequest == 0x0A) { // SET_IDLE
+        ::read(m_ep0, report.data(), 0);
+    } else if (setup.bRequestType == 0x21 && setup.bRequest == 0x09) { // SET_REPORT
+        const ssize_t n = ::read(m_ep0, report.data() + 1, std::min<size_t>(length, report.size() - 1));
+        const std::size_t size = n < 0 ? 1 : std::size_t(n) + 1;
+        bool ok = false;
+        std::string serial;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            const bool feature = reportType == 3 && size == sim::ReportSize;
+            if (feature) {
+                const int get = report[1]; // the firmware answers a get in place
+                std::array<std::uint8_t, sim::ReportSize> reply;
+                std::copy_n(report.begin(), reply.size(), reply.begin());
+                ok = m_firmware.handleFeature(reply.data(), get);
+                m_pendingReply.reset();
+                if (ok && get == 1)
+                    m_pendingReply = reply;
+            } else if (reportType == 2) {
+                ok = m_firmware.outputReport(report.data(), size);
+            }
+            serial = m_firmware.serial;
+        }
+        log(reportType == 3 ? "set-feature" : reportType == 2 ? "output" : "set-other", report.data(), size, ok);
+        serveSerial(serial);
+    } else if (setup.bRequestType == 0xA1 && setup.bRequest == 0x01) { // GET_REPORT
+        const bool input = reportType == 1, feature = reportType == 3;
+        bool ok = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ok = (value & 0xFF) == 0 && (input || (feature && m_pendingReply));
+            if (ok && input)
+                m_firmware.inputReport(report.data());
+            else if (ok)
+                std::copy(m_pendingReply->begin(), m_pendingReply->end(), report.begin());
+            m_pendingReply.reset();
+        }
+        log(input ? "get-input" : feature ? "get-feature" : "get-other", report.data(), ok ? sim::ReportSize : 0, ok);
+        if (ok)
+            ::write(m_ep0, report.data() + 1, std::min<size_t>(length, sim::ReportSize - 1));
+        else
+            stall();
+    } else {
+        stall();
     }
-    uhid_event reply{};
-    if (event.type == UHID_SET_REPORT) {
-        const uhid_set_report_req &request = event.u.set_report;
-        std::array<std::uint8_t, sim::ReportSize> report{};
-        const bool feature = request.rtype == UHID_FEATURE_REPORT && request.size == report.size();
-        std::memcpy(report.data(), request.data, feature ? report.size() : 0);
-        const int get = report[1]; // the firmware answers a get in place
-        const bool ok = feature && m_firmware.handleFeature(report.data(), get);
-        m_pendingReply.reset();
-        if (ok && get == 1)
-            m_pendingReply = report;
-        log(feature ? "set-feature" : "set-other", request.data, std::min<std::size_t>(request.size, UHID_DATA_MAX), ok);
-        reply.type = UHID_SET_REPORT_REPLY;
-        reply.u.set_report_reply.id = request.id;
-        reply.u.set_report_reply.err = ok ? 0 : EIO;
-    } else if (event.type == UHID_GET_REPORT) {
-        const uhid_get_report_req &request = event.u.get_report;
-        std::uint8_t *data = reply.u.get_report_reply.data;
-        const bool input = request.rtype == UHID_INPUT_REPORT, feature = request.rtype == UHID_FEATURE_REPORT;
-        const bool ok = request.rnum == 0 && (input || (feature && m_pendingReply));
-        if (ok && input)
-            m_firmware.inputReport(data);
-        else if (ok)
-            std::memcpy(data, m_pendingReply->data(), sim::ReportSize);
-        m_pendingReply.reset();
-        log(input ? "get-input" : feature ? "get-feature" : "get-other", data, ok ? sim::ReportSize : 0, ok);
-        reply.type = UHID_GET_REPORT_REPLY;
-        reply.u.get_report_reply.id = request.id;
-        reply.u.get_report_reply.err = ok ? 0 : EIO;
-        reply.u.get_report_reply.size = ok ? sim::ReportSize : 0;
-    } else { // start, stop, open, close: nothing to answer
-        return;
-    }
-    // A reply the kernel no longer waits for (it gave up after its time-out)
-    // is refused; nothing can be done about that here.
-    [[maybe_unused]] const ssize_t written = ::write(m_fd, &reply, sizeof reply);
+}
+
+// The string descriptor serves the number the firmware holds now.
+void VirtualController::serveSerial(const std::string &serial)
+{
+    QString ignored;
+    if (serial != std::exchange(m_servedSerial, serial))
+        writeFile(m_gadget + "/strings/0x409/serialnumber", QByteArray::fromStdString(serial), ignored);
 }
 
 void VirtualController::log(const char *kind, const std::uint8_t *data, std::size_t size, bool ok)
@@ -166,6 +288,29 @@ void VirtualController::log(const char *kind, const std::uint8_t *data, std::siz
     const QByteArray hex = size ? QByteArray(reinterpret_cast<const char *>(data), int(size)).toHex() : "-";
     std::lock_guard<std::mutex> lock(m_mutex);
     m_lines << QStringLiteral("%1 %2 %3").arg(kind, hex, ok ? "ok" : "refused");
+}
+
+QString preloadList(QStringList libraries)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    Dl_info library{};
+    if (dladdr(reinterpret_cast<void *>(&__asan_address_is_poisoned), &library) && library.dli_fname)
+        libraries.prepend(QString::fromLocal8Bit(library.dli_fname));
+#endif
+    return libraries.join(QLatin1Char(':'));
+}
+
+bool replugAtPause(VirtualController &device, const QString &pauseFile, QString &error)
+{
+    for (int i = 0; i < 6000 && !QFile::exists(pauseFile + ".paused"); ++i)
+        QThread::msleep(10);
+    if (!QFile::exists(pauseFile + ".paused")) {
+        error = QStringLiteral("the program never reached its pause");
+        return false;
+    }
+    const bool ok = device.replug(error);
+    QFile(pauseFile).open(QIODevice::WriteOnly);
+    return ok;
 }
 
 QString deviceLine(const char *kind, const QString &hex, const char *verdict, int size)

@@ -1,5 +1,7 @@
 #include "fake_hidapi.h"
 
+#include "redi_node.h"
+
 #include <hidapi.h>
 
 #include <algorithm>
@@ -21,6 +23,7 @@ std::vector<Device> devices;
 QStringList calls;
 std::vector<unsigned char> written;
 int handles = 0;
+std::vector<std::string> nodes; // descriptor - 100 -> path, empty once closed
 
 void note(const char *function, const std::string &path, size_t length = 0)
 {
@@ -33,7 +36,7 @@ int read(hid_device *dev, const char *function, unsigned char *data, size_t leng
 {
     note(function, dev->path, length);
     const Device &d = device(dev->path);
-    if (d.failing == function || data[0] != 0)
+    if (d.failing == function || !d.present || data[0] != 0)
         return -1;
     const size_t n = std::min(length, d.reply.size());
     std::copy_n(d.reply.begin(), n, data);
@@ -45,7 +48,8 @@ int write(hid_device *dev, const char *function, const unsigned char *data, size
 {
     note(function, dev->path, length);
     written.assign(data, data + length);
-    return device(dev->path).failing == function ? -1 : static_cast<int>(length);
+    const Device &d = device(dev->path);
+    return d.failing == function || !d.present ? -1 : static_cast<int>(length);
 }
 
 } // namespace
@@ -56,7 +60,10 @@ void reset(std::vector<Device> newDevices)
     calls.clear();
     written.clear();
     handles = 0;
+    nodes.clear();
 }
+
+void plug(Device device) { devices.push_back(std::move(device)); }
 
 Device &device(const std::string &path)
 {
@@ -67,6 +74,7 @@ Device &device(const std::string &path)
 QStringList &log() { return calls; }
 const std::vector<unsigned char> &lastWrite() { return written; }
 int openHandles() { return handles; }
+int openNodes() { return int(std::count_if(nodes.begin(), nodes.end(), [](const std::string &p) { return !p.empty(); })); }
 
 } // namespace fake
 
@@ -88,12 +96,14 @@ hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_
     note("hid_enumerate", ids);
     hid_device_info *first = nullptr; // built from the back, so it keeps the table's order
     for (auto d = devices.rbegin(); d != devices.rend(); ++d) {
-        if (ids != "0000:0000" && ids != d->ids)
+        if ((ids != "0000:0000" && ids != d->ids) || !d->present)
             continue;
         auto *info = new hid_device_info{};
         info->path = strdup(d->path.c_str());
         info->release_number = d->releaseNumber;
         info->serial_number = d->hasSerial ? wcsdup(d->serial.c_str()) : nullptr;
+        info->usage_page = d->usagePage;
+        info->interface_number = d->interface;
         info->next = std::exchange(first, info);
     }
     return first;
@@ -112,7 +122,8 @@ void hid_free_enumeration(hid_device_info *devs)
 hid_device *hid_open_path(const char *path)
 {
     note("hid_open_path", path);
-    if (std::none_of(devices.begin(), devices.end(), [&](const Device &d) { return d.path == path && d.openable; })) {
+    if (std::none_of(devices.begin(), devices.end(),
+                     [&](const Device &d) { return d.path == path && d.openable && d.present; })) {
         errno = EACCES; // as hidraw's open(2) leaves it for a node without permission
         return nullptr;
     }
@@ -134,3 +145,35 @@ int hid_get_feature_report(hid_device *d, unsigned char *p, size_t n) { return r
 int hid_get_input_report(hid_device *d, unsigned char *p, size_t n) { return read(d, __func__, p, n); }
 
 } // extern "C"
+
+// The library opens a node only after hidapi opened it.
+namespace redi::node {
+
+int open(const std::string &path)
+{
+    nodes.push_back(path);
+    return 99 + int(nodes.size());
+}
+
+void close(int fd) { nodes.at(size_t(fd - 100)).clear(); }
+bool lock(int fd, int)
+{
+    note("lock", nodes.at(size_t(fd - 100)));
+    return !device(nodes[size_t(fd - 100)]).locked;
+}
+void unlock(int fd) { note("unlock", nodes.at(size_t(fd - 100))); }
+bool gone(int fd) { return !device(nodes.at(size_t(fd - 100))).present; }
+
+std::string resolve(const std::string &path)
+{
+    const auto d = std::find_if(devices.begin(), devices.end(), [&](const Device &d) { return d.link == path; });
+    return d != devices.end() ? d->path : path;
+}
+
+bool liveSerialNumber(const std::string &hidrawPath, std::wstring &serial)
+{
+    serial = device(hidrawPath).live;
+    return !serial.empty();
+}
+
+} // namespace redi::node

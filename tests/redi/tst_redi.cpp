@@ -30,23 +30,34 @@ int find(RediDeviceRecord *record, int selector = 19)
 const QString ids = QStringLiteral(REDI_CMAKE_VENDOR_ID ":" REDI_CMAKE_PRODUCT_ID);
 const char *const controller = "/dev/hidraw1";
 
-// Devices as "path vvvv:pppp", then any of "refuses" (cannot be opened),
-// "release=hhhh", "serial=TEXT" (else "SN-" and the path) and "no-serial".
+// A device as "path vvvv:pppp", then any of "refuses" (cannot be opened),
+// "release=hhhh", "serial=TEXT" (else "SN-" and the path), "no-serial",
+// "live=TEXT" (the serial number the device tells), "page=hhhh" (usage
+// page, else the vendor page) and "link=PATH" (a symlink to the node).
+fake::Device fakeDevice(const QString &row)
+{
+    const QStringList words = row.split(' ');
+    const auto option = [&](const char *name) {
+        return words.filter(QRegularExpression(QStringLiteral("^%1=").arg(name))).value(0).section('=', 1);
+    };
+    fake::Device d;
+    d.path = words.at(0).toStdString();
+    d.ids = words.at(1).toStdString();
+    d.openable = !words.contains("refuses");
+    d.hasSerial = !words.contains("no-serial");
+    d.releaseNumber = option("release").toUShort(nullptr, 16);
+    d.serial = (option("serial").isEmpty() ? "SN-" + words.at(0) : option("serial")).toStdWString();
+    d.live = option("live").toStdWString();
+    d.usagePage = option("page").isEmpty() ? 0xFF00 : option("page").toUShort(nullptr, 16);
+    d.link = option("link").toStdString();
+    return d;
+}
+
 void useDevices(const QStringList &rows)
 {
     std::vector<fake::Device> devices;
-    for (const QString &row : rows) {
-        const QStringList words = row.split(' ');
-        fake::Device d;
-        d.path = words.at(0).toStdString();
-        d.ids = words.at(1).toStdString();
-        d.openable = !words.contains("refuses");
-        d.hasSerial = !words.contains("no-serial");
-        d.releaseNumber = words.filter("release=").value(0).mid(8).toUShort(nullptr, 16);
-        const QString serial = words.filter(QRegularExpression("^serial=")).value(0).mid(7);
-        d.serial = (serial.isEmpty() ? "SN-" + words.at(0) : serial).toStdWString();
-        devices.push_back(d);
-    }
+    for (const QString &row : rows)
+        devices.push_back(fakeDevice(row));
     fake::reset(devices);
 }
 
@@ -55,13 +66,14 @@ QByteArray bytes(const void *data, size_t size)
     return QByteArray(static_cast<const char *>(data), int(size));
 }
 
-// The record's three fields as "name release-bytes-in-hex serial"; a text
-// field ends at its NUL, or with the field when there is none.
+// The record's fields as "name release-bytes-in-hex serial", and " live"
+// when the serial number came from the device; a text field ends at its
+// NUL, or with the field when there is none.
 QByteArray shown(const RediDeviceRecord &r)
 {
     const auto text = [](const char *field, size_t size) { return QByteArray(field, int(qstrnlen(field, size))); };
     return text(r.deviceName, sizeof r.deviceName) + " " + bytes(r.releaseNumber, 2).toHex() + " "
-        + text(r.serialNumber, sizeof r.serialNumber);
+        + text(r.serialNumber, sizeof r.serialNumber) + (r.flags == REDI_RECORD_SERIAL_LIVE ? " live" : "");
 }
 
 } // namespace
@@ -103,12 +115,19 @@ private slots:
         row("only match refuses to open", {mouse, board + " refuses"}, unset, "", {enumBoard, open1});
         row("REDI_DEVICE with IDs", {"/dev/hidraw0 16c0:05df", board}, "16C0:05dF", found0,
             {"hid_enumerate 16c0:05df", open0});
-        row("REDI_DEVICE with a path", {mouse, board}, "/dev/hidraw0", found0, {enumAll, open0});
-        row("REDI_DEVICE with an absent path", {mouse, board}, "/dev/hidraw7", "", {enumAll});
-        row("REDI_DEVICE with a path that refuses", {mouse, board + " refuses"}, "/dev/hidraw1", "", {enumAll, open1});
-        row("REDI_DEVICE with malformed IDs is a path", {board}, "1209:4b5", "", {enumAll});
-        row("REDI_DEVICE with a fifth hex digit is a path", {board}, "1209:4b580", "", {enumAll});
+        row("REDI_DEVICE with the controller's path", {mouse, board}, "/dev/hidraw1", found1, {enumBoard, open1});
+        row("REDI_DEVICE through a symlink", {mouse, board + " link=/dev/vnkestrix"}, "/dev/vnkestrix", found1,
+            {enumBoard, open1});
+        row("REDI_DEVICE with another device's path", {mouse, board}, "/dev/hidraw0", "", {enumBoard});
+        row("REDI_DEVICE with an absent path", {mouse, board}, "/dev/hidraw7", "", {enumBoard});
+        row("REDI_DEVICE with a path that refuses", {mouse, board + " refuses"}, "/dev/hidraw1", "", {enumBoard, open1});
+        for (const char *malformed : {"1209:4b5", "1209:4b580", "garbage", "1234:zz", "hidraw1"})
+            row(qPrintable(QStringLiteral("REDI_DEVICE %1 is malformed").arg(malformed)), {board}, malformed, "", {});
         row("empty REDI_DEVICE is unset", {board}, "", found1, {enumBoard, open1});
+        row("vendor page before another interface", {board + " page=0001", "/dev/hidraw2 " + ids}, unset,
+            "/dev/hidraw2 0000 SN-/dev/hidraw2", {enumBoard, "hid_open_path /dev/hidraw2"});
+        row("serial number from the device", {board + " serial=PLUGGED live=WRITTEN"}, unset,
+            "/dev/hidraw1 0000 WRITTEN live", {enumBoard, open1});
 
         row("release 1.23", {board + " release=0123 serial=VNK-000123"}, unset, "/dev/hidraw1 2301 VNK-000123",
             {enumBoard, open1});
@@ -141,6 +160,7 @@ private slots:
         QCOMPARE(find(&found), record.isEmpty() ? 0 : 1);
         QCOMPARE(fake::log(), calls);
         QCOMPARE(fake::openHandles(), record.isEmpty() ? 0 : 1);
+        QCOMPARE(fake::openNodes(), fake::openHandles());
         if (record.isEmpty()) {
             QCOMPARE(bytes(&found, sizeof found), QByteArray(sizeof found, char(0xA5)));
             return;
@@ -213,7 +233,7 @@ private slots:
         fake::device(controller).reply.assign(reply.begin(), reply.end());
         std::memcpy(buffer, request.constData(), sizeof buffer);
         QCOMPARE(io(controller, buffer, arg), 1);
-        QCOMPARE(fake::log().join(','), "hid_init,hid_open_path /dev/hidraw1," + calls);
+        QCOMPARE(fake::log().join(','), "hid_init,hid_open_path /dev/hidraw1,lock /dev/hidraw1," + calls + ",unlock /dev/hidraw1");
         // A write passes the caller's bytes from byte 0, as many as the log says.
         const QByteArray sent = bytes(fake::lastWrite().data(), fake::lastWrite().size());
         QCOMPARE(sent, request.left(sent.size()));
@@ -231,20 +251,31 @@ private slots:
         QCOMPARE(fake::log().filter(QRegularExpression("^hid_(init|open_path|close)")).join(','),
                  "hid_init,hid_open_path /dev/hidraw1,hid_close /dev/hidraw1,hid_open_path /dev/hidraw1");
         QCOMPARE(fake::openHandles(), 1);
-    }
 
-    // A name the library has not found yet is opened on first use, one
-    // handle per path; a device that refuses is tried again next time.
-    void openOnDemand()
-    {
-        useDevices({"/dev/hidraw1 " + ids, "/dev/hidraw2 " + ids, "/dev/hidraw3 " + ids + " refuses"});
-        unsigned char buffer[33] = {};
-        for (const char *path : {"/dev/hidraw1", "/dev/hidraw2", "/dev/hidraw1", "/dev/hidraw3", "/dev/hidraw3"})
-            QCOMPARE(Usk_Feature_a(path, buffer, 0), QByteArray(path).endsWith('3') ? 0 : 1);
-        QCOMPARE(fake::log().join(',').remove("hid_").remove(" /dev/hidraw"),
-                 "init,open_path1,send_feature_report1 33,open_path2,send_feature_report2 33,"
-                 "send_feature_report1 33,open_path3,open_path3");
-        QCOMPARE(fake::openHandles(), 2);
+        // Found as the controller, the name outlives its node: unplugged and
+        // back on a new node, the call goes there and the old handle is closed.
+        RediDeviceRecord record{};
+        fake::device(controller).live = L"WRITTEN";
+        QCOMPARE(find(&record), 1);
+        fake::device(controller).present = false;
+        fake::plug(fakeDevice("/dev/hidraw5 " + ids + " serial=SN-/dev/hidraw1"));
+        fake::log().clear();
+        QCOMPARE(io(controller, buffer, arg), 1);
+        QCOMPARE(fake::log().filter(QRegularExpression("^(hid_(open_path|close|enumerate)|lock)")).join(','),
+                 "lock /dev/hidraw1,hid_close /dev/hidraw1,hid_enumerate " + ids + ",hid_open_path /dev/hidraw5,lock /dev/hidraw5");
+        // Back again beside another board, reported with the number the
+        // device told at the last look-up: that one is the controller.
+        fake::device("/dev/hidraw5").present = false;
+        fake::plug(fakeDevice("/dev/hidraw4 " + ids + " serial=ANOTHER"));
+        fake::plug(fakeDevice("/dev/hidraw6 " + ids + " serial=WRITTEN"));
+        QCOMPARE(io(controller, buffer, arg), 1);
+        QCOMPARE(fake::openNodes(), fake::openHandles());
+        // Another process's exchange that does not end: the call fails
+        // without reaching the device.
+        fake::device("/dev/hidraw6").locked = true;
+        fake::log().clear();
+        QCOMPARE(io(controller, buffer, arg), 0);
+        QCOMPARE(fake::log(), QStringList{"lock /dev/hidraw6"});
     }
 
     // The library's own listing: every controller, openable or not, with

@@ -1,6 +1,6 @@
 // The board controller's firmware as the simulator models it: plain C++ with
 // no HID transport, so that the same model answers the simulated library
-// calls (controller_sim.cpp) and the kernel suite's /dev/uhid device. Its
+// calls (controller_sim.cpp) and the kernel suite's USB device. Its
 // state is plain data that tests and the state file set directly. Byte
 // layouts: README.md.
 #pragma once
