@@ -63,6 +63,29 @@ std::string usbDeviceNode(const std::string &hidrawPath)
     return {};
 }
 
+// Processes waiting for the exchange lock say so with a shared record lock
+// on the node's byte 1 (open file description locks, which are independent
+// of the flock that is the exchange lock itself).
+void markWaiting(int fd, bool waiting)
+{
+    struct flock mark{};
+    mark.l_type = waiting ? F_RDLCK : F_UNLCK;
+    mark.l_whence = SEEK_SET;
+    mark.l_start = 1;
+    mark.l_len = 1;
+    ::fcntl(fd, F_OFD_SETLK, &mark);
+}
+
+bool othersWaiting(int fd)
+{
+    struct flock probe{};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = 1;
+    probe.l_len = 1;
+    return ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
 } // namespace
 
 int open(const std::string &path)
@@ -80,20 +103,30 @@ void close(int fd)
 // process's exchange takes a millisecond or two, so the wait is short.
 bool lock(int fd, int timeoutMs)
 {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return false;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        ::usleep(500);
+    markWaiting(fd, true);
+    bool locked = false;
+    while (!locked) {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (!locked && ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline))
+            break;
+        if (!locked)
+            ::usleep(500);
     }
-    return true;
+    markWaiting(fd, false);
+    return locked;
 }
 
 void unlock(int fd)
 {
     ::flock(fd, LOCK_UN);
+    // A process that exchanges back to back would otherwise take the lock
+    // again before a waiting one wakes up to look, over and over, until the
+    // waiting one gives up: hand it over first (a few milliseconds at most).
+    for (int i = 0; i < 20 && othersWaiting(fd); ++i)
+        ::usleep(250);
 }
 
 bool gone(int fd)
