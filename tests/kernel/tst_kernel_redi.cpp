@@ -373,7 +373,7 @@ private slots:
         listed.sort();
         QStringList expected{device.hidrawPath() + " 0", second.hidrawPath() + " 0"};
         expected.sort();
-        QCOMPARE(listed, expected);
+        QVERIFY2(listed == expected, qPrintable("listed: " + listed.join(", ") + "; want: " + expected.join(", ")));
         QVERIFY(std::any_of(controllers.begin(), controllers.end(),
                             [](const AttachedController &c) { return c.serialNumber == "KSTRX-043"; }));
 

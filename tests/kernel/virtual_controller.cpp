@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <linux/usb/ch9.h>
@@ -80,7 +81,9 @@ bool writeFile(const QString &path, const QByteArray &text, QString &error)
 
 // The hidraw node of a HID device with `hidId` ("0003:0000VVVV:0000PPPP")
 // other than `except`, once the kernel has added it; empty after 10 s.
-QString waitForHidrawNode(const QByteArray &hidId, const QString &except)
+// The hidraw node with `hidId` under the USB host `host` (dummy_hcd.N, the
+// host side of device controller dummy_udc.N), other than `except`.
+QString waitForHidrawNode(const QByteArray &hidId, const QString &host, const QString &except)
 {
     QElapsedTimer clock;
     clock.start();
@@ -88,7 +91,9 @@ QString waitForHidrawNode(const QByteArray &hidId, const QString &except)
         for (const QString &node : QDir("/sys/class/hidraw").entryList({"hidraw*"}, QDir::AllEntries | QDir::System)) {
             QFile uevent("/sys/class/hidraw/" + node + "/device/uevent");
             const QByteArray text = uevent.open(QIODevice::ReadOnly) ? uevent.readAll() : QByteArray();
-            if ("/dev/" + node != except && text.contains("HID_ID=" + hidId + "\n") && QFile::exists("/dev/" + node))
+            const bool ours = QFileInfo("/sys/class/hidraw/" + node).canonicalFilePath().contains("/" + host + "/");
+            if (ours && "/dev/" + node != except && text.contains("HID_ID=" + hidId + "\n")
+                && QFile::exists("/dev/" + node))
                 return "/dev/" + node;
         }
         QThread::msleep(10);
@@ -102,7 +107,10 @@ VirtualController::VirtualController(int udc, QString ids)
     : m_udc(QStringLiteral("dummy_udc.%1").arg(udc)),
       m_ids(ids.isEmpty() ? QString::asprintf("%04x:%04x", REDI_VENDOR_ID, REDI_PRODUCT_ID) : ids)
 {
-    const QString name = QStringLiteral("vnk%1_%2").arg(::getpid()).arg(udc);
+    // Unique in the VM: a gadget is not taken down when it stops, so a second
+    // one on the same device controller needs names of its own.
+    static int instances = 0;
+    const QString name = QStringLiteral("vnk%1_%2_%3").arg(::getpid()).arg(udc).arg(instances++);
     m_gadget = "/sys/kernel/config/usb_gadget/" + name;
     m_mount = "/dev/ffs-" + name;
 }
@@ -160,7 +168,7 @@ bool VirtualController::plug(bool in, QString &error)
     }
     const QByteArray hidId = QByteArray("0003:0000") + m_ids.left(4).toUpper().toLatin1() + ":0000"
         + m_ids.mid(5).toUpper().toLatin1();
-    m_node = waitForHidrawNode(hidId, old);
+    m_node = waitForHidrawNode(hidId, QString(m_udc).replace("dummy_udc", "dummy_hcd"), old);
     if (m_node.isEmpty())
         error = QStringLiteral("no hidraw node appeared for the device");
     return !m_node.isEmpty();
