@@ -397,7 +397,8 @@ private slots:
         QTest::addColumn<QString>("message");  // parts, split at '|'
         QTest::newRow("no hidraw node") << "get" << QByteArray() << "no controller found (USB ID 1209:4b58)";
         QTest::newRow("REDI_DEVICE path not there")
-            << "REDI_DEVICE=/dev/vnkestrix get" << QByteArray("0003:00001209:00004B58") << "at /dev/vnkestrix";
+            << "REDI_DEVICE=/dev/vnkestrix get" << QByteArray("0003:00001209:00004B58")
+            << "/dev/vnkestrix does not exist";
         QTest::newRow("REDI_DEVICE IDs not there") << "REDI_DEVICE=16c0:05df get" << QByteArray() << "USB ID 16c0:05df";
         QTest::newRow("controller's node not openable")
             << "set sample-rate=100" << QByteArray("0003:00001209:00004B58")
