@@ -1,11 +1,13 @@
 // Drives the unchanged vnkestrix binary where there is no display to send
 // input to: loaded with LD_PRELOAD, it starts with the application object,
-// waits for the main window, reports what the pages loaded, presses "Save
-// Misc. Settings to Flash", answers the box that follows and closes the
+// waits for the main window, reports what the pages loaded, presses Return
+// in the serial-number field without editing it, presses "Save Misc.
+// Settings to Flash", answers the box that follows and closes the
 // window, so the program ends by itself with its own exit code. It writes
 // what it sees to stderr, one "driver:" line per fact:
 //   driver: value <objectName> <value>   every named widget's value, index,
 //                                        state or text
+//   driver: key <objectName> Return
 //   driver: click <objectName>
 //   driver: box <title> | <text>         every modal box, answered with OK
 //   driver: no main window               the window did not come in time
@@ -13,6 +15,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -77,6 +81,10 @@ private:
         }
         m_timer.stop();
         reportValues(window);
+        if (auto *serial = window->findChild<QLineEdit *>(QStringLiteral("serialEdit"))) {
+            say(QStringLiteral("key %1 Return").arg(serial->objectName()));
+            QTest::keyClick(serial, Qt::Key_Return);
+        }
         if (auto *save = window->findChild<QAbstractButton *>(QStringLiteral("saveMiscSettingsButton"))) {
             say(QStringLiteral("click %1").arg(save->objectName()));
             save->click(); // returns once the catcher has answered the box
