@@ -12,6 +12,7 @@
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -65,11 +66,13 @@ std::optional<GuardTable> loadTable(std::string &error)
 
 std::optional<ServiceConfig> readConfig(const std::string &path, bool mustExist)
 {
+    // The default file may be absent (every key at its default); a file that
+    // is there but cannot be read is an error, not a reason to use defaults.
+    if (!mustExist && ::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
+        return ServiceConfig{};
     std::ifstream in(path);
     if (!in) {
-        if (!mustExist)
-            return ServiceConfig{};
-        log(LogPriority::Error, "cannot read " + path);
+        log(LogPriority::Error, "cannot read " + path + ": " + std::strerror(errno));
         return std::nullopt;
     }
     std::ostringstream text;

@@ -26,6 +26,8 @@ export VNKESTRIX_REGISTRY=$work/registry.sqlite3 VNKESTRIX_GUARDD_STATUS=$work/s
 export REDI_SIM_STATE=$work/controller.state LD_LIBRARY_PATH=$dropin
 printf 'input_levels=0x08\nram.watchdog_strobe=4\n' >"$REDI_SIM_STATE" # GPIO 3 high; strobe 0.4 s
 "$cli" guard set gpio3=1,shutdown || fail "guard set"
+"$guardd" --config "$work/missing.conf" 2>/dev/null
+[ $? -eq 2 ] || fail "a configuration file named but missing did not stop the service with exit code 2"
 cat >"$work/guardd.conf" <<CONF
 poll-interval-ms = 20
 debounce-ms = 100
