@@ -81,16 +81,22 @@ restore() {
 trap restore EXIT
 trap 'restore; exit 130' INT TERM
 
-# Runs the suites; prints the names of the tests that failed, comma-separated.
-# A failed test is run once more and counts only when it fails again, so that
-# a test that fails now and then under load blames no fault.
-failed_tests() {
-    local exclude=()
-    [[ $all == 1 ]] || exclude=(-E "$slow")
-    ctest --test-dir "$build" "${exclude[@]}" >/dev/null 2>&1 && return
-    ctest --test-dir "$build" --rerun-failed 2>&1 \
+# Prints the names of the tests that fail among those ctest ARGS selects,
+# comma-separated.
+run_tests() {
+    ctest --test-dir "$build" "$@" 2>&1 \
         | sed -n '/The following tests FAILED/,$p' \
         | sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' | paste -sd, -
+}
+
+# Runs the suites; prints the failed tests. A failed test is run once more
+# and counts only when it fails again, so that a test that fails now and then
+# under load blames no fault.
+failed_tests() {
+    local exclude=() failed
+    [[ $all == 1 ]] || exclude=(-E "$slow")
+    failed=$(run_tests "${exclude[@]}")
+    [[ -z $failed ]] || run_tests -R "^(${failed//,/|})\$"
 }
 
 ids=("$@")
