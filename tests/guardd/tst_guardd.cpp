@@ -91,6 +91,8 @@ private slots:
         QTest::newRow("enters its level: once, after the debounce")
             << 2 << "0:0 1500:0x08" << QStringList{"1700:shutdown"};
         QTest::newRow("a glitch shorter than the debounce") << 2 << "0:0 1500:0x08 1600:0" << QStringList{};
+        QTest::newRow("left its level during the grace: after the debounce")
+            << 1 << "0:0x08 300:0 500:0x08" << QStringList{"700:standby"};
         QTest::newRow("at its level from the start: only after the grace")
             << 1 << "0:0x08" << QStringList{"1000:standby"};
         QTest::newRow("again only after leaving the level")
@@ -214,13 +216,15 @@ private slots:
                "batlow-bit = 10.1\npwrbtn-bit=none\nstatus-file=/tmp/s # trailing\n"
             << QStringList{};
         QTest::newRow("bad values, one line each")
-            << "poll-interval-ms=5\ndebounce-ms=-1\nbatlow-bit=33.0\nserve-watchdog=1\nstatus-file=rel\nfoo=1\nx"
+            << "poll-interval-ms=5\ndebounce-ms=-1\nbatlow-bit=33.0\nserve-watchdog=1\nstatus-file=rel\nfoo=1\nx\n"
+               "pwrbtn-bit=0.1"
             << QStringList{"line 1: poll-interval-ms takes 10 to 60000, not \"5\"",
                            "line 2: debounce-ms takes 0 to 60000, not \"-1\"",
                            "line 3: batlow-bit takes none or BYTE.BIT (1-32.0-7), not \"33.0\"",
                            "line 4: serve-watchdog takes yes or no, not \"1\"",
                            "line 5: status-file takes an absolute path, not \"rel\"",
-                           "line 6: unknown key \"foo\"", "line 7: expected KEY = VALUE"};
+                           "line 6: unknown key \"foo\"", "line 7: expected KEY = VALUE",
+                           "line 8: pwrbtn-bit takes none or BYTE.BIT (1-32.0-7), not \"0.1\""};
     }
     void configuration()
     {

@@ -18,7 +18,8 @@ const QMap<QString, LONG> codes = {
     {"SUCCESS", ERROR_SUCCESS},      {"FILE_NOT_FOUND", ERROR_FILE_NOT_FOUND},
     {"ACCESS_DENIED", ERROR_ACCESS_DENIED}, {"INVALID_HANDLE", ERROR_INVALID_HANDLE},
     {"BAD_PATHNAME", ERROR_BAD_PATHNAME},   {"MORE_DATA", ERROR_MORE_DATA},
-    {"INVALID_PARAMETER", ERROR_INVALID_PARAMETER}, {"NOT_REGISTRY_FILE", ERROR_NOT_REGISTRY_FILE}};
+    {"INVALID_PARAMETER", ERROR_INVALID_PARAMETER}, {"NOT_REGISTRY_FILE", ERROR_NOT_REGISTRY_FILE},
+    {"CANTWRITE", ERROR_CANTWRITE}};
 const QMap<QString, DWORD> types = {{"SZ", REG_SZ}, {"BINARY", REG_BINARY}, {"DWORD", REG_DWORD}};
 
 }  // namespace
@@ -45,7 +46,7 @@ class TestWinreg : public QObject {
   // query TYPE=hex when it read the bytes, TYPE/size when it could not.
   // begin, commit and rollback are the stand-in's transaction calls.
   void calls_data() {
-    QTest::addColumn<QString>("file");  // "foreign" (another program's tables) or a new one
+    QTest::addColumn<QString>("file");  // "foreign" (another program's tables), "refusing" (value "bad") or new
     QTest::addColumn<QStringList>("steps");
     const auto row = [](const char *tag, const QStringList &steps, const char *file = "") {
       QTest::newRow(tag) << file << steps;
@@ -57,6 +58,11 @@ class TestWinreg : public QObject {
     row("transaction committed", {"begin -> SUCCESS", key, "set last v DWORD=01000000 -> SUCCESS",
                                   "begin -> INVALID_PARAMETER", "commit -> SUCCESS",
                                   "query last v -> SUCCESS DWORD=01000000", "commit -> INVALID_PARAMETER"});
+    // After a write that failed, nothing of the transaction may be committed.
+    row("transaction with a failed write",
+        {"begin -> SUCCESS", key, "set last v DWORD=01000000 -> SUCCESS", "set last bad DWORD=01000000 -> CANTWRITE",
+         "commit -> CANTWRITE", "open HKLM K -> FILE_NOT_FOUND", "query HKLM v -> FILE_NOT_FOUND"},
+        "refusing");
     row("transaction rolled back", {"begin -> SUCCESS", key, "set last v DWORD=01000000 -> SUCCESS",
                                     "query last v -> SUCCESS DWORD=01000000", "rollback -> SUCCESS",
                                     "open HKLM K -> FILE_NOT_FOUND", "query HKLM v -> FILE_NOT_FOUND"});
@@ -65,10 +71,19 @@ class TestWinreg : public QObject {
   void calls() {
     QFETCH(QString, file);
     QFETCH(QStringList, steps);
-    if (file == "foreign") {
+    if (!file.isEmpty()) {
+      if (file == "refusing") {  // the store's tables first, then a trigger in the file itself
+        HKEY root = nullptr;
+        QCOMPARE(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Other", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr),
+                 ERROR_SUCCESS);
+        RegCloseKey(root);
+      }
       sqlite3 *db = nullptr;
       sqlite3_open(qgetenv("VNKESTRIX_REGISTRY").constData(), &db);
-      QCOMPARE(sqlite3_exec(db, "CREATE TABLE photos(id INTEGER)", nullptr, nullptr, nullptr), SQLITE_OK);
+      const char *sql = file == "foreign" ? "CREATE TABLE photos(id INTEGER)"
+                                          : "CREATE TRIGGER refuse BEFORE INSERT ON reg_values WHEN NEW.name = 'bad'"
+                                            " BEGIN SELECT RAISE(ABORT, 'refused'); END";
+      QCOMPARE(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
       sqlite3_close(db);
     }
     runScript(steps);
