@@ -1,304 +1,210 @@
-// The HID library over a fake hidapi: which device it picks, what it puts in
-// the device record, which buffers and lengths reach hidapi, and how it keeps
-// and drops device handles.
-#include "fake_hidapi.h"
+// libredi over stand-ins for hidapi and for its own system calls
+// (redi_node.h), driven by the call table redi_calls.txt: which device a
+// find picks and what it puts in the record, the bytes that reach hidapi
+// (report ID first) and what comes back into the caller's buffer, the
+// exchange lock around every exchange, handles kept and dropped, a
+// controller found again on its new node after a re-plug, and the listing.
+// The kernel suite proves the same on real USB; this is the fast proof.
+//
+// A case ("# title", then "##" comments) is steps: "plug PATH IDS WORDS" adds
+// a device, "mark PATH WORDS" changes one, "env VALUE" sets REDI_DEVICE; the
+// calls are "find [SELECTOR [null]]", "feature GET", "input LENGTH" and
+// "output LENGTH", each optionally with the device name ("null", "empty")
+// and "null" for no buffer, and "list CAPACITY [null]" (into an array of
+// three). After "->" the result: a find's return value and record as "path
+// release-bytes [serial] [live]" ("-": untouched), a report call's
+// "ok"/"failed" and the caller's 40-byte buffer (it passes 00 01 .. 27), the
+// listing's count and entries ("-": untouched); after "|" what reached the
+// stand-ins, writes with their bytes. Bytes are shown as runs: "00-20" counts
+// up, "00*30" repeats. IDS is the controller's USB IDs, "X{N}" N times X.
+//
+// Device words: refuses (cannot be opened), gone (unplugged), locked
+// (another process holds the exchange lock), other-page (not the vendor's
+// usage page), release=hhhh, serial=TEXT (else none), live=TEXT (what the
+// device tells when asked), link=PATH (a symlink to the node), reply=N
+// (reads return N bytes 80 81 ..; else 33), fail=CALL (that hidapi call
+// fails). A later word of a name overrides an earlier one.
 #include "redi.h"
 #include "redi_internal.h"
+#include "redi_node.h"
+
+#include <hidapi.h>
 
 #include <QtTest>
 
 #include <cerrno>
 #include <cstring>
+#include <numeric>
+
+struct hid_device_ { QString path; };
 
 namespace {
 
-// One of the three report calls; `arg` is the get flag of a feature exchange
-// and the length of the others.
-using Io = int (*)(const char *name, unsigned char *report, int arg);
-const Io feature = Usk_Feature_a, input = Usk_GetCurrentInReport_a;
-const Io output = [](const char *name, unsigned char *report, int length) {
-    return Usk_SendOutReport_a(name, report, length, 1000);
-};
+QList<QStringList> devices;
+QStringList traffic;
+int nodes = 0; // descriptors of the library's own, open now
 
-int find(RediDeviceRecord *record, int selector = 19)
+QStringList &device(const QString &path) { return *std::find_if(devices.begin(), devices.end(), [&](auto &d) { return d[0] == path; }); }
+QString option(const QStringList &d, const QString &name) { return d.value(d.lastIndexOf(QRegularExpression(name + "=.*"))).section('=', 1); }
+QString text(const char *field, size_t size) { return QString::fromLatin1(field, int(qstrnlen(field, size))); }
+
+// Bytes as runs: "0a-0f" counts up, "00*5" repeats.
+QString runs(const void *data, size_t size)
 {
-    return Usk_FindSensor_a(selector, 0, 0, 0, 0, 0, 0, record);
+    const auto *b = static_cast<const uchar *>(data);
+    QStringList out;
+    for (size_t i = 0, n; i < size; i += n) {
+        const int step = i + 1 < size && b[i + 1] == b[i] ? 0 : 1;
+        for (n = 1; i + n < size && b[i + n] == uchar(b[i] + n * step); ++n) {}
+        out << QString::asprintf(n == 1 ? "%02x" : step ? "%02x-%02x" : "%02x*%d", b[i], step ? int(b[i + n - 1]) : int(n));
+    }
+    return out.join(' ');
 }
 
-// The controller's IDs as CMake read them for the udev rule: the library
-// must look for the same device.
-const QString ids = QStringLiteral(REDI_CMAKE_VENDOR_ID ":" REDI_CMAKE_PRODUCT_ID);
-const char *const controller = "/dev/hidraw1";
-
-// A device as "path vvvv:pppp", then any of "refuses" (cannot be opened),
-// "release=hhhh", "serial=TEXT" (else "SN-" and the path), "no-serial",
-// "live=TEXT" (the serial number the device tells), "page=hhhh" (usage
-// page, else the vendor page) and "link=PATH" (a symlink to the node).
-fake::Device fakeDevice(const QString &row)
+int exchange(hid_device *dev, const char *name, const uchar *data, size_t length, uchar *into = nullptr)
 {
-    const QStringList words = row.split(' ');
-    const auto option = [&](const char *name) {
-        return words.filter(QRegularExpression(QStringLiteral("^%1=").arg(name))).value(0).section('=', 1);
-    };
-    fake::Device d;
-    d.path = words.at(0).toStdString();
-    d.ids = words.at(1).toStdString();
-    d.openable = !words.contains("refuses");
-    d.hasSerial = !words.contains("no-serial");
-    d.releaseNumber = option("release").toUShort(nullptr, 16);
-    d.serial = (option("serial").isEmpty() ? "SN-" + words.at(0) : option("serial")).toStdWString();
-    d.live = option("live").toStdWString();
-    d.usagePage = option("page").isEmpty() ? 0xFF00 : option("page").toUShort(nullptr, 16);
-    d.link = option("link").toStdString();
-    return d;
+    traffic << QStringLiteral("%1 %2 ").arg(name, dev->path) + (into ? QString::number(length) : runs(data, length));
+    const QStringList &d = device(dev->path);
+    if (option(d, "fail") == name || d.contains("gone") || (into && into[0] != 0))
+        return -1; // a read wants report ID 0 in byte 0
+    const size_t n = into ? std::min<size_t>(length, option(d, "reply").isEmpty() ? 33 : option(d, "reply").toUInt()) : length;
+    for (size_t i = 0; into && i < length; ++i)
+        into[i] = i < n ? uchar(0x80 + i) : 0xEE; // and behind a short reply whatever the buffer held
+    return int(n);
 }
 
-void useDevices(const QStringList &rows)
+// A device record or a listing's entry as "path release-bytes [serial]", "-" when untouched.
+template <typename Entry>
+QString entry(const Entry &e, const QString &more)
 {
-    std::vector<fake::Device> devices;
-    for (const QString &row : rows)
-        devices.push_back(fakeDevice(row));
-    fake::reset(devices);
-}
-
-QByteArray bytes(const void *data, size_t size)
-{
-    return QByteArray(static_cast<const char *>(data), int(size));
-}
-
-// The record's fields as "name release-bytes-in-hex serial", and " live"
-// when the serial number came from the device; a text field ends at its
-// NUL, or with the field when there is none.
-QByteArray shown(const RediDeviceRecord &r)
-{
-    const auto text = [](const char *field, size_t size) { return QByteArray(field, int(qstrnlen(field, size))); };
-    return text(r.deviceName, sizeof r.deviceName) + " " + bytes(r.releaseNumber, 2).toHex() + " "
-        + text(r.serialNumber, sizeof r.serialNumber) + (r.flags == REDI_RECORD_SERIAL_LIVE ? " live" : "");
+    return runs(&e, sizeof e) == QString::asprintf("a5*%zu", sizeof e) ? "-"
+        : text(e.deviceName, sizeof e.deviceName) + " " + runs(e.releaseNumber, 2) + " [" + text(e.serialNumber, sizeof e.serialNumber) + "]" + more;
 }
 
 } // namespace
 
-Q_DECLARE_METATYPE(Io)
+extern "C" {
+int hid_init() { return traffic << "init", 0; }
+int hid_exit() { return 0; }
+hid_device_info *hid_enumerate(unsigned short vendor, unsigned short product)
+{
+    traffic << QString::asprintf("enumerate %04x:%04x", vendor, product);
+    hid_device_info *first = nullptr, **last = &first;
+    for (const QStringList &d : devices)
+        if ("enumerate " + d[1] == traffic.last() && !d.contains("gone"))
+            last = &(*last = new hid_device_info{strdup(qPrintable(d[0])), vendor, product,
+                                                 option(d, "serial").isEmpty() ? nullptr : wcsdup(option(d, "serial").toStdWString().c_str()),
+                                                 option(d, "release").toUShort(nullptr, 16), nullptr, nullptr,
+                                                 ushort(d.contains("other-page") ? 1 : 0xFF00), 0, 0, nullptr, {}})->next;
+    return first;
+}
+void hid_free_enumeration(hid_device_info *d)
+{
+    for (; d; delete std::exchange(d, d->next))
+        free(d->path), free(d->serial_number);
+}
+hid_device *hid_open_path(const char *path)
+{
+    traffic << QStringLiteral("open ") + path;
+    const bool refused = device(path).contains("refuses") || device(path).contains("gone");
+    return refused ? (errno = EACCES, nullptr) : new hid_device{path}; // errno as hidraw's open(2) leaves it
+}
+void hid_close(hid_device *dev) { traffic << "close " + dev->path, delete dev; }
+int hid_send_feature_report(hid_device *d, const uchar *p, size_t n) { return exchange(d, "send", p, n); }
+int hid_write(hid_device *d, const uchar *p, size_t n) { return exchange(d, "write", p, n); }
+int hid_get_feature_report(hid_device *d, uchar *p, size_t n) { return exchange(d, "get", p, n, p); }
+int hid_get_input_report(hid_device *d, uchar *p, size_t n) { return exchange(d, "input", p, n, p); }
+}
+
+// A descriptor is the device's index in the table.
+namespace redi::node {
+int open(const std::string &path) { return ++nodes, int(devices.indexOf(device(QString::fromStdString(path)))); }
+void close(int) { --nodes; }
+bool lock(int fd, int) { return traffic << "lock " + devices[fd][0], !devices[fd].contains("locked"); }
+void unlock(int fd) { traffic << "unlock " + devices[fd][0]; }
+bool gone(int fd) { return devices[fd].contains("gone"); }
+std::string resolve(const std::string &path)
+{
+    const auto d = std::find_if(devices.begin(), devices.end(), [&](auto &d) { return option(d, "link") == path.c_str(); });
+    return d != devices.end() ? d->at(0).toStdString() : path;
+}
+bool liveSerialNumber(const std::string &path, std::wstring &serial)
+{
+    return !(serial = option(device(QString::fromStdString(path)), "live").toStdWString()).empty();
+}
+} // namespace redi::node
+
+namespace {
+
+// One step of a case; null for the steps that change the stand-ins.
+QString run(const QStringList &w)
+{
+    if (w[0] == "plug" || w[0] == "mark")
+        return (w[0] == "plug" ? devices.emplace_back() : device(w[1])) << w.mid(w[0] == "plug" ? 1 : 2), QString();
+    if (w[0] == "env")
+        return qputenv("REDI_DEVICE", w.value(1).toUtf8()), QString();
+    const bool null = w.last() == "null";
+    RediDeviceRecord r;
+    RediControllerInfo list[3];
+    std::memset(&r, 0xA5, sizeof r);
+    std::memset(list, 0xA5, sizeof list);
+    if (w[0] == "find") {
+        const int found = Usk_FindSensor_a(w.value(1, "19").toInt(), 0, 0, 0, 0, 0, 0, null ? nullptr : &r);
+        return QString::number(found) + " " + entry(r, r.flags == REDI_RECORD_SERIAL_LIVE ? " live" : "");
+    }
+    if (w[0] == "list") {
+        QString shown = QString::number(Redi_EnumerateControllers(null ? nullptr : list, w[1].toInt()));
+        for (int i = 0; i < (null ? 0 : 3); ++i)
+            shown += "; " + entry(list[i], " " + QString::number(list[i].openError));
+        return shown;
+    }
+    uchar buffer[40];
+    std::iota(buffer, buffer + 40, 0);
+    const QByteArray name = w.value(2, "/dev/hidraw1").toLatin1();
+    const char *const to = name == "null" ? nullptr : name == "empty" ? "" : name.constData();
+    uchar *const report = w.size() > 3 && null ? nullptr : buffer;
+    const int ok = w[0] == "feature" ? Usk_Feature_a(to, report, w[1].toInt())
+        : w[0] == "input" ? Usk_GetCurrentInReport_a(to, report, w[1].toInt()) : Usk_SendOutReport_a(to, report, w[1].toInt(), 1000);
+    return (ok ? "ok " : "failed ") + runs(buffer, 40);
+}
+
+} // namespace
 
 class TestRedi : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { cleanup(); }
+    void calls_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QFile file(REDI_CALLS);
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        // IDS: the controller's IDs as CMake read them for the udev rule.
+        QString all = QString::fromUtf8(file.readAll()).replace("IDS", REDI_CMAKE_VENDOR_ID ":" REDI_CMAKE_PRODUCT_ID);
+        const QRegularExpression repeat("(.)\\{(\\d+)\\}");
+        for (auto m = repeat.match(all); m.hasMatch(); m = repeat.match(all))
+            all.replace(m.capturedStart(), m.capturedLength(), m.captured(1).repeated(m.captured(2).toInt()));
+        for (const QString &c : all.split("\n# ").mid(1)) // a title, then steps and "##" comments
+            QTest::newRow(qPrintable(c.section('\n', 0, 0))) << c.section('\n', 1).split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^[^#]"));
+    }
+
+    void calls()
+    {
+        QFETCH(QStringList, steps);
+        qunsetenv("REDI_DEVICE");
+        for (const QString &line : steps) {
+            traffic.clear();
+            const QString step = line.section(" -> ", 0, 0), result = run(step.split(' '));
+            QCOMPARE(step + (result.isNull() ? "" : " -> " + result) + (traffic.isEmpty() ? "" : " | " + traffic.join(", ")), line);
+        }
+    }
+
+    // Every case starts afresh, and leaves no descriptor of the library's own open.
     void cleanup()
     {
         redi::closeAllDevices();
-        fake::reset();
-        qunsetenv("REDI_DEVICE");
-    }
-
-    void findSensor_data()
-    {
-        QTest::addColumn<QStringList>("devices");
-        QTest::addColumn<QString>("env");         // REDI_DEVICE; null: unset
-        QTest::addColumn<QByteArray>("record");   // as shown(); empty: nothing found
-        QTest::addColumn<QStringList>("calls");
-        const auto row = [](const char *tag, QStringList devices, const QString &env, const QByteArray &record,
-                            QStringList calls) {
-            QTest::newRow(tag) << devices << env << record << QStringList{"hid_init"} + calls;
-        };
-        const QString mouse = "/dev/hidraw0 046d:c52b", board = "/dev/hidraw1 " + ids;
-        const QString enumBoard = "hid_enumerate " + ids, enumAll = "hid_enumerate 0000:0000";
-        const QString open0 = "hid_open_path /dev/hidraw0", open1 = "hid_open_path /dev/hidraw1";
-        const QByteArray found0 = "/dev/hidraw0 0000 SN-/dev/hidraw0", found1 = "/dev/hidraw1 0000 SN-/dev/hidraw1";
-        const QString unset;
-
-        row("controller among other devices", {mouse, board}, unset, found1, {enumBoard, open1});
-        row("first match refuses to open", {board + " refuses", "/dev/hidraw2 " + ids}, unset,
-            "/dev/hidraw2 0000 SN-/dev/hidraw2", {enumBoard, open1, "hid_open_path /dev/hidraw2"});
-        row("no controller", {mouse}, unset, "", {enumBoard});
-        row("only match refuses to open", {mouse, board + " refuses"}, unset, "", {enumBoard, open1});
-        row("REDI_DEVICE with IDs", {"/dev/hidraw0 16c0:05df", board}, "16C0:05dF", found0,
-            {"hid_enumerate 16c0:05df", open0});
-        row("REDI_DEVICE with the controller's path", {mouse, board}, "/dev/hidraw1", found1, {enumBoard, open1});
-        row("REDI_DEVICE through a symlink", {mouse, board + " link=/dev/vnkestrix"}, "/dev/vnkestrix", found1,
-            {enumBoard, open1});
-        row("REDI_DEVICE with another device's path", {mouse, board}, "/dev/hidraw0", "", {enumBoard});
-        row("REDI_DEVICE with an absent path", {mouse, board}, "/dev/hidraw7", "", {enumBoard});
-        row("REDI_DEVICE with a path that refuses", {mouse, board + " refuses"}, "/dev/hidraw1", "", {enumBoard, open1});
-        for (const char *malformed : {"1209:4b5", "1209:4b580", "garbage", "1234:zz", "hidraw1"})
-            row(qPrintable(QStringLiteral("REDI_DEVICE %1 is malformed").arg(malformed)), {board}, malformed, "", {});
-        row("empty REDI_DEVICE is unset", {board}, "", found1, {enumBoard, open1});
-        row("vendor page before another interface", {board + " page=0001", "/dev/hidraw2 " + ids}, unset,
-            "/dev/hidraw2 0000 SN-/dev/hidraw2", {enumBoard, "hid_open_path /dev/hidraw2"});
-        row("serial number from the device", {board + " serial=PLUGGED live=WRITTEN"}, unset,
-            "/dev/hidraw1 0000 WRITTEN live", {enumBoard, open1});
-
-        row("release 1.23", {board + " release=0123 serial=VNK-000123"}, unset, "/dev/hidraw1 2301 VNK-000123",
-            {enumBoard, open1});
-        row("Latin-1 serial", {board + " release=1000 serial=Caf\u00e9\u00ff"}, unset,
-            "/dev/hidraw1 0010 Caf\xe9\xff", {enumBoard, open1});
-        row("euro sign has no Latin-1 form", {board + " serial=A\u20acB"}, unset, "/dev/hidraw1 0000 A?B",
-            {enumBoard, open1});
-        row("no serial", {board + " no-serial"}, unset, "/dev/hidraw1 0000 ", {enumBoard, open1});
-        const int serialRoom = int(sizeof(RediDeviceRecord::serialNumber)) - 1;
-        row("serial longer than the record", {board + " serial=" + QString(3000, 'S')}, unset,
-            "/dev/hidraw1 0000 " + QByteArray(serialRoom, 'S'), {enumBoard, open1});
-        const QString longPath = "/dev/" + QString(300, 'p');
-        row("path longer than the record", {longPath + " " + ids + " serial=S1"}, unset,
-            longPath.left(259).toLatin1() + " 0000 S1", {enumBoard, "hid_open_path " + longPath});
-    }
-
-    void findSensor()
-    {
-        QFETCH(QStringList, devices);
-        QFETCH(QString, env);
-        QFETCH(QByteArray, record);
-        QFETCH(QStringList, calls);
-
-        useDevices(devices);
-        if (!env.isNull())
-            qputenv("REDI_DEVICE", env.toUtf8());
-        RediDeviceRecord found;
-        std::memset(&found, 0xA5, sizeof found);
-
-        QCOMPARE(find(&found), record.isEmpty() ? 0 : 1);
-        QCOMPARE(fake::log(), calls);
-        QCOMPARE(fake::openHandles(), record.isEmpty() ? 0 : 1);
-        QCOMPARE(fake::openNodes(), fake::openHandles());
-        if (record.isEmpty()) {
-            QCOMPARE(bytes(&found, sizeof found), QByteArray(sizeof found, char(0xA5)));
-            return;
-        }
-        QCOMPARE(shown(found), record);
-
-        // Another find fills the record afresh and keeps the open handle.
-        for (const QString &device : devices)
-            fake::device(device.section(' ', 0, 0).toStdString()).releaseNumber = 0x0205;
-        QCOMPARE(find(&found), 1);
-        const QList<QByteArray> fields = shown(found).split(' ');
-        QCOMPARE(fields.at(1), "0502");
-        QCOMPARE(fake::log().filter("hid_open_path " + QString::fromLatin1(fields.at(0))).size(), 1);
-        QCOMPARE(fake::openHandles(), 1);
-        QCOMPARE(find(&found, 18), 0); // only 19 selects the board controller
-    }
-
-    // Bad arguments are refused before hidapi is asked. A call passes the
-    // caller's buffer (bytes 0, 1, 2, ... and a guard behind its 33 bytes) and
-    // gets the reply (00 41 42 ..., `replySize` bytes) into it. One open
-    // serves every call; a failed call closes the handle and the next one
-    // opens the device again.
-    void reportCalls_data()
-    {
-        QTest::addColumn<Io>("io");
-        QTest::addColumn<int>("arg");
-        QTest::addColumn<int>("badArg");
-        QTest::addColumn<int>("replySize");
-        QTest::addColumn<QString>("calls");
-        QTest::addColumn<int>("replaced"); // bytes of the buffer that the reply replaces
-        QTest::addColumn<QString>("failing"); // the hidapi function made to fail once
-
-        const QString send = "hid_send_feature_report", get = "hid_get_feature_report", in = "hid_get_input_report";
-        const auto on = [](const QString &function, int length) {
-            return function + " /dev/hidraw1 " + QString::number(length);
-        };
-        const QString sendGet = on(send, 33) + "," + on(get, 33);
-        QTest::newRow("feature set") << feature << 0 << 2 << 33 << on(send, 33) << 0 << send;
-        QTest::newRow("feature get") << feature << 1 << -1 << 33 << sendGet << 33 << send;
-        QTest::newRow("feature get, short reply") << feature << 1 << 2 << 3 << sendGet << 33 << get;
-        QTest::newRow("input report") << input << 33 << 0 << 33 << on(in, 33) << 33 << in;
-        QTest::newRow("input report into 8 bytes") << input << 8 << 34 << 33 << on(in, 8) << 8 << in;
-        QTest::newRow("output report") << output << 13 << 34 << 0 << on("hid_write", 13) << 0 << "hid_write";
-    }
-
-    void reportCalls()
-    {
-        QFETCH(Io, io);
-        QFETCH(int, arg);
-        QFETCH(int, badArg);
-        QFETCH(int, replySize);
-        QFETCH(QString, calls);
-        QFETCH(int, replaced);
-        QFETCH(QString, failing);
-
-        useDevices({QString(controller) + " " + ids});
-        unsigned char buffer[40] = {};
-        QCOMPARE(io(controller, buffer, badArg), 0);
-        QCOMPARE(io(nullptr, buffer, arg), 0);
-        QCOMPARE(io("", buffer, arg), 0);
-        QCOMPARE(io(controller, nullptr, arg), 0);
-        QCOMPARE(find(nullptr), 0);
-        QCOMPARE(fake::log(), QStringList{});
-
-        QByteArray request(40, 0x77), reply(replySize, 0);
-        for (int i = 0; i < 33; ++i)
-            request[i] = char(i);
-        for (int i = 1; i < replySize; ++i)
-            reply[i] = char(0x40 + i);
-        fake::device(controller).reply.assign(reply.begin(), reply.end());
-        std::memcpy(buffer, request.constData(), sizeof buffer);
-        QCOMPARE(io(controller, buffer, arg), 1);
-        QCOMPARE(fake::log().join(','), "hid_init,hid_open_path /dev/hidraw1,lock /dev/hidraw1," + calls + ",unlock /dev/hidraw1");
-        // A write passes the caller's bytes from byte 0, as many as the log says.
-        const QByteArray sent = bytes(fake::lastWrite().data(), fake::lastWrite().size());
-        QCOMPARE(sent, request.left(sent.size()));
-        // A short reply leaves zeros, never what hidapi left behind it.
-        const QByteArray result = reply.leftJustified(replaced, 0, true) + request.mid(replaced);
-        QCOMPARE(bytes(buffer, sizeof buffer).toHex(), result.toHex());
-
-        QCOMPARE(io(controller, buffer, arg), 1);
-        fake::device(controller).failing = failing.toStdString();
-        QCOMPARE(io(controller, buffer, arg), 0);
-        QCOMPARE(fake::openHandles(), 0);
-        fake::device(controller).failing.clear();
-        QCOMPARE(io(controller, buffer, arg), 1);
-        QCOMPARE(io(controller, buffer, arg), 1);
-        QCOMPARE(fake::log().filter(QRegularExpression("^hid_(init|open_path|close)")).join(','),
-                 "hid_init,hid_open_path /dev/hidraw1,hid_close /dev/hidraw1,hid_open_path /dev/hidraw1");
-        QCOMPARE(fake::openHandles(), 1);
-
-        // Found as the controller, the name outlives its node: unplugged and
-        // back on a new node, the call goes there and the old handle is closed.
-        RediDeviceRecord record{};
-        fake::device(controller).live = L"WRITTEN";
-        QCOMPARE(find(&record), 1);
-        fake::device(controller).present = false;
-        fake::plug(fakeDevice("/dev/hidraw5 " + ids + " serial=SN-/dev/hidraw1"));
-        fake::log().clear();
-        QCOMPARE(io(controller, buffer, arg), 1);
-        QCOMPARE(fake::log().filter(QRegularExpression("^(hid_(open_path|close|enumerate)|lock)")).join(','),
-                 "lock /dev/hidraw1,hid_close /dev/hidraw1,hid_enumerate " + ids + ",hid_open_path /dev/hidraw5,lock /dev/hidraw5");
-        // Back again beside another board, reported with the number the
-        // device told at the last look-up: that one is the controller.
-        fake::device("/dev/hidraw5").present = false;
-        fake::plug(fakeDevice("/dev/hidraw4 " + ids + " serial=ANOTHER"));
-        fake::plug(fakeDevice("/dev/hidraw6 " + ids + " serial=WRITTEN"));
-        QCOMPARE(io(controller, buffer, arg), 1);
-        QCOMPARE(fake::openNodes(), fake::openHandles());
-        // Another process's exchange that does not end: the call fails
-        // without reaching the device.
-        fake::device("/dev/hidraw6").locked = true;
-        fake::log().clear();
-        QCOMPARE(io(controller, buffer, arg), 0);
-        QCOMPARE(fake::log(), QStringList{"lock /dev/hidraw6"});
-    }
-
-    // The library's own listing: every controller, openable or not, with
-    // the refusal's errno; nothing is left open, and only counting opens
-    // nothing.
-    void enumerateControllers()
-    {
-        useDevices({"/dev/hidraw0 046d:c52b", "/dev/hidraw1 " + ids + " release=0123 serial=Caf\u00e9",
-                    "/dev/hidraw2 " + ids + " refuses no-serial"});
-        QCOMPARE(Redi_EnumerateControllers(nullptr, 0), 2);
-        QVERIFY(fake::log().filter("hid_open_path").isEmpty());
-        RediControllerInfo list[3];
-        std::memset(list, 0xA5, sizeof list);
-        QCOMPARE(Redi_EnumerateControllers(list, 3), 2);
-        const auto shownInfo = [](const RediControllerInfo &i) {
-            return QByteArray(i.deviceName) + " " + bytes(i.releaseNumber, 2).toHex() + " " + i.serialNumber + " "
-                + QByteArray::number(i.openError);
-        };
-        QCOMPARE(shownInfo(list[0]), "/dev/hidraw1 2301 Caf\xe9 0");
-        QCOMPARE(shownInfo(list[1]), "/dev/hidraw2 0000  " + QByteArray::number(EACCES));
-        QCOMPARE(list[2].openError, int(0xA5A5A5A5));
-        QCOMPARE(fake::openHandles(), 0);
-        QCOMPARE(Redi_EnumerateControllers(nullptr, 1), -1);
+        devices.clear();
+        QCOMPARE(nodes, 0);
     }
 };
 

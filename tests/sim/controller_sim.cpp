@@ -1,95 +1,177 @@
-// The four library calls over the process-wide simulator, failure injection
-// and the call log.
-#include "sim_core.h"
+// The four library calls over the process-wide simulator, failure injection,
+// the call log and the text formats tests write: the state file and the
+// failure rules. Formats: README.md.
+#include "controller_sim.h"
 
 #include <redi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 
 namespace sim {
 
-Simulator &simulator()
-{
-    static Simulator s;
-    return s;
-}
+Simulator &simulator() { static Simulator s; return s; }
 
 namespace {
 
 std::string hex(const std::vector<std::uint8_t> &bytes)
 {
-    static const char digits[] = "0123456789abcdef";
     std::string s;
     for (std::uint8_t b : bytes)
-        s += {digits[b >> 4], digits[b & 0xF]};
+        s += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 0xF]};
     return s;
 }
 
-std::string logName(const char *name) { return !name ? "(null)" : !*name ? "\"\"" : detail::escape(name); }
-
-// The device name must be ours, and the controller present.
-bool ours(const char *name) { return name && simulator().device == name && !simulator().absent; }
-
-// Injection comes before any check, so that a rule fails even a call that
-// would have been rejected. A rule fails one call.
-bool injected(Function f, const unsigned char *request)
-{
-    std::vector<FailRule> &rules = simulator().failRules;
-    for (auto rule = rules.begin(); rule != rules.end(); ++rule) {
-        bool match = rule->function == f;
-        for (std::size_t i = 0; i < 4 && match; ++i)
-            match = rule->pattern[i] < 0 || (request && request[i + 1] == rule->pattern[i]);
-        if (match) {
-            rules.erase(rule);
-            return true;
-        }
-    }
-    return false;
-}
-
-// Every call starts here: the drop-in reads its configuration at the first
-// and makes `target`'s controller the current one.
-Call begin(const char *target, Function function, std::string device, std::string arguments)
-{
-    detail::beforeCall(target);
-    Call call;
-    call.function = function;
-    call.device = std::move(device);
-    call.arguments = std::move(arguments);
-    return call;
-}
-
-int finish(Call &call, Result result)
-{
-    call.result = result;
-    simulator().log.push_back(call);
-    detail::afterCall(call);
-    return result == Result::Ok ? 1 : 0;
-}
-
-} // namespace
-
-std::string Call::line() const
-{
-    static const char *const functions[] = {"Usk_FindSensor_a", "Usk_Feature_a", "Usk_GetCurrentInReport_a",
-                                            "Usk_SendOutReport_a"};
-    static const char *const results[] = {"ok", "rejected", "injected"};
-    std::string s = std::string(functions[int(function)]) + ' ' + device + ' ' + arguments + ' ' + results[int(result)];
-    if (!request.empty())
-        s += " req=" + hex(request);
-    if (!reply.empty())
-        s += " reply=" + hex(reply);
-    return s;
-}
-
-std::string detail::escape(const std::string &s)
+// Bytes below 0x21, above 0x7E and the backslash as \xNN, in the log and the state file.
+std::string escape(const std::string &s)
 {
     std::string out;
     for (unsigned char c : s)
         out += c < 0x21 || c > 0x7E || c == '\\' ? "\\x" + hex({c}) : std::string(1, char(c));
     return out;
+}
+
+std::string logName(const char *name) { return !name ? "(null)" : !*name ? "\"\"" : escape(name); }
+
+// The device name must be ours, and the controller present.
+bool ours(const char *name) { return name && simulator().device == name && !simulator().absent; }
+
+// Every call: the drop-in's hooks around it, injection before any check (so
+// that a rule fails even a call that would have been rejected; a rule fails
+// one call), the call itself, and the log with the request as sent and the
+// reply as returned.
+template <typename Take>
+int handle(Function function, const char *target, std::string device, std::string arguments, const unsigned char *request,
+           std::size_t size, const unsigned char *reply, Take take)
+{
+    detail::beforeCall(target);
+    Call call{function, device, arguments, {request, request + (request ? size : 0)}, {}, "ok"};
+    std::vector<FailRule> &rules = simulator().failRules;
+    const auto rule = std::find_if(rules.begin(), rules.end(), [&](const FailRule &r) {
+        for (std::size_t i = 0; i < 4; ++i)
+            if (r.pattern[i] >= 0 && (call.request.size() <= i + 1 || call.request[i + 1] != r.pattern[i]))
+                return false;
+        return r.function == call.function;
+    });
+    call.result = rule != rules.end() ? (rules.erase(rule), "injected") : take() ? "ok" : "rejected";
+    call.reply.assign(reply, reply && call.ok() ? reply + ReportSize : reply);
+    simulator().log.push_back(call);
+    detail::afterCall(call);
+    return call.ok() ? 1 : 0;
+}
+
+// A number of the state file (decimal or 0x hex, at most max) or a text (\xNN
+// is the byte NN; one to max bytes).
+template <typename T>
+bool parse(const std::string &text, unsigned long max, T &out)
+{
+    const std::size_t from = text.rfind("0x", 0) == 0 ? 2 : 0;
+    char *end = nullptr;
+    const unsigned long n = std::strtoul(text.c_str() + from, &end, from ? 16 : 10);
+    return std::isxdigit(static_cast<unsigned char>(text.c_str()[from])) && !*end && n <= max && (out = static_cast<T>(n), true);
+}
+bool parse(const std::string &text, unsigned long max, std::string &out)
+{
+    std::string s;
+    unsigned char byte = 0;
+    for (std::size_t i = 0; i < text.size(); i += text[i] == '\\' ? 4 : 1)
+        if (text[i] != '\\')
+            s += text[i];
+        else if (text.compare(i, 2, "\\x") == 0 && parse("0x" + text.substr(i + 2, 2), 0xFF, byte) && text.size() >= i + 4)
+            s += static_cast<char>(byte);
+        else
+            return false;
+    return !s.empty() && s.size() <= max && (out = s, true);
+}
+std::string show(const std::string &text) { return escape(text); }
+std::string show(unsigned long number) { return std::to_string(number); }
+
+// Calls f(key, field, max) for each key of the state file, in its order; max
+// is a number's largest value or a text's longest length.
+template <typename F>
+void forEachKey(Simulator &s, F f)
+{
+    static const char *const actions[] = {"reset_thrm_pin", "serve_watchdog", "reset_watchdog_pin"};
+    f("device", s.device, REDI_DEVICE_NAME_SIZE - 1);
+    f("serial", s.firmware.serial, sizeof(RediDeviceRecord::serialNumber) - 1);
+    f("plugged_serial", s.pluggedSerial, sizeof(RediDeviceRecord::serialNumber) - 1);
+    f("release", s.release, 0xFFFF);
+    for (const char *bank : {"ram.", "flash."})
+        for (std::size_t i = 0; i < ParamCount; ++i)
+            f(bank + std::string(parameters()[i].key), (*bank == 'r' ? s.firmware.ram : s.firmware.flash)[i],
+              parameters()[i].length == 1 ? 0xFF : 0xFFFF);
+    f("input_levels", s.firmware.inputLevels, 0xFF);
+    f("status", s.firmware.status, 0xFF);
+    f("output_levels", s.firmware.outputLevels, 0xFF);
+    for (std::size_t i = 0; i < 3; ++i)
+        f(std::string("actions.") + actions[i], s.firmware.actions[i], 0xFFFFFFFF);
+}
+
+// Sets *error, when wanted, and gives false.
+bool fail(std::string *error, const std::string &why) { return error && (*error = why).empty(); }
+
+} // namespace
+
+std::string Call::line() const
+{
+    static const char *const functions[] = {"Usk_FindSensor_a", "Usk_Feature_a", "Usk_GetCurrentInReport_a", "Usk_SendOutReport_a"};
+    return std::string(functions[int(function)]) + ' ' + device + ' ' + arguments + ' ' + result
+        + (request.empty() ? "" : " req=" + hex(request)) + (reply.empty() ? "" : " reply=" + hex(reply));
+}
+
+#ifndef SIM_DROPIN
+void detail::beforeCall(const char *) {}
+void detail::afterCall(const Call &) {}
+#endif
+
+std::string stateText()
+{
+    std::string text = "# controller simulator state (tests/sim/README.md)\n";
+    forEachKey(simulator(), [&](const std::string &key, auto &field, unsigned long) { text += key + '=' + show(field) + '\n'; });
+    return text;
+}
+
+bool loadStateText(const std::string &text, std::string *error)
+{
+    Simulator loaded = simulator();
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t eq = line.find('=');
+        bool ok = line.empty() || line[0] == '#';
+        forEachKey(loaded, [&](const std::string &key, auto &field, unsigned long max) {
+            ok = ok || (eq != std::string::npos && line.substr(0, eq) == key && parse(line.substr(eq + 1), max, field));
+        });
+        if (!ok)
+            return fail(error, "unknown key or bad value in '" + line + "'");
+        if (line.rfind("serial=", 0) == 0) // a board given a serial number alone was plugged in with it
+            loaded.pluggedSerial = loaded.firmware.serial;
+    }
+    simulator() = loaded;
+    return true;
+}
+
+bool addFailRules(const std::string &text, std::string *error)
+{
+    static const std::regex syntax(R"((find|feature|input|output)(@(set|get|\*|\d{1,3})/(ram|flash|action|\*|\d{1,3})/(\*|\d{1,3})/(\*|\d{1,3}))?)");
+    static const std::map<std::string, int> words = {{"find", 0}, {"feature", 1}, {"input", 2}, {"output", 3}, {"*", -1},
+                                                     {"set", 0},  {"get", 1},     {"ram", 0},   {"flash", 1},  {"action", 0x80}};
+    std::istringstream in(std::regex_replace(text, std::regex("[,;]"), " "));
+    std::vector<FailRule> &rules = simulator().failRules;
+    std::smatch m;
+    for (std::string word; in >> word;) {
+        if (!std::regex_match(word, m, syntax) || (m[2].matched && m[1] != "feature"))
+            return fail(error, "bad failure rule '" + word + "'");
+        rules.push_back({Function(words.at(m[1])), {-1, -1, -1, -1}});
+        for (std::size_t i = 0; i < 4 && m[2].matched; ++i)
+            rules.back().pattern[i] = words.count(m[i + 3]) ? words.at(m[i + 3]) : std::stoi(m[i + 3]);
+    }
+    return true;
 }
 
 } // namespace sim
@@ -104,86 +186,39 @@ int Usk_FindSensor_a(int selector, int reserved1, int reserved2, int reserved3, 
     // REDI_DEVICE naming a node picks that controller, as in the real library.
     const char *wanted = std::getenv("REDI_DEVICE");
     wanted = wanted && std::strchr(wanted, '/') ? wanted : nullptr;
-    Call call = begin(wanted, Function::FindSensor, "-", "sel=" + std::to_string(selector) + " args=");
-    const char *separator = "";
-    for (int r : {reserved1, reserved2, reserved3, reserved4, reserved5, reserved6}) {
-        call.arguments += separator + std::to_string(r);
-        separator = ",";
-    }
-    const Simulator &s = simulator();
-    if (injected(Function::FindSensor, nullptr))
-        return finish(call, Result::Injected);
-    if (!record || selector != REDI_SELECT_BOARD_CONTROLLER || s.absent || (wanted && s.device != wanted)
-        || (reserved1 | reserved2 | reserved3 | reserved4 | reserved5 | reserved6))
-        return finish(call, Result::Rejected);
-
-    std::memset(record, 0, sizeof *record);
-    std::strncpy(record->deviceName, s.device.c_str(), sizeof record->deviceName - 1);
-    record->releaseNumber[0] = static_cast<unsigned char>(s.release & 0xFF);
-    record->releaseNumber[1] = static_cast<unsigned char>(s.release >> 8);
-    const std::string &serial = s.serialCached ? s.pluggedSerial : s.firmware.serial;
-    std::strncpy(record->serialNumber, serial.c_str(), sizeof record->serialNumber - 1);
-    record->flags = s.serialCached ? 0 : REDI_RECORD_SERIAL_LIVE;
-    return finish(call, Result::Ok);
+    const std::string arguments = "sel=" + std::to_string(selector) + " args=" + std::to_string(reserved1) + ',' + std::to_string(reserved2) + ','
+        + std::to_string(reserved3) + ',' + std::to_string(reserved4) + ',' + std::to_string(reserved5) + ',' + std::to_string(reserved6);
+    return handle(Function::FindSensor, wanted, "-", arguments, nullptr, 0, nullptr, [&] {
+        const Simulator &s = simulator();
+        if (!record || selector != REDI_SELECT_BOARD_CONTROLLER || s.absent || (wanted && s.device != wanted)
+            || (reserved1 | reserved2 | reserved3 | reserved4 | reserved5 | reserved6))
+            return false;
+        std::memset(record, 0, sizeof *record);
+        detail::describe(*record, s, s.serialCached ? s.pluggedSerial : s.firmware.serial);
+        record->flags = s.serialCached ? 0 : REDI_RECORD_SERIAL_LIVE;
+        return true;
+    });
 }
 
 int Usk_Feature_a(const char *deviceName, unsigned char *report, int get)
 {
-    Call call = begin(deviceName, Function::Feature, logName(deviceName), "get=" + std::to_string(get));
-    if (report)
-        call.request.assign(report, report + ReportSize);
-    if (injected(Function::Feature, report))
-        return finish(call, Result::Injected);
-    if (!ours(deviceName) || !simulator().firmware.handleFeature(report, get))
-        return finish(call, Result::Rejected);
-    if (get == 1)
-        call.reply.assign(report, report + ReportSize);
-    return finish(call, Result::Ok);
+    return handle(Function::Feature, deviceName, logName(deviceName), "get=" + std::to_string(get), report, ReportSize,
+                  get == 1 ? report : nullptr, [&] { return ours(deviceName) && simulator().firmware.handleFeature(report, get); });
 }
 
 int Usk_GetCurrentInReport_a(const char *deviceName, unsigned char *report, int length)
 {
-    Call call = begin(deviceName, Function::GetInReport, logName(deviceName), "len=" + std::to_string(length));
-    if (injected(Function::GetInReport, nullptr))
-        return finish(call, Result::Injected);
-    if (!ours(deviceName) || !report || length != int(ReportSize))
-        return finish(call, Result::Rejected);
-    simulator().firmware.inputReport(report);
-    call.reply.assign(report, report + ReportSize);
-    return finish(call, Result::Ok);
+    return handle(Function::GetInReport, deviceName, logName(deviceName), "len=" + std::to_string(length), nullptr, 0, report, [&] {
+        return ours(deviceName) && report && length == int(ReportSize) && (simulator().firmware.inputReport(report), true);
+    });
 }
 
 int Usk_SendOutReport_a(const char *deviceName, unsigned char *report, int length, int timeoutMs)
 {
-    Call call = begin(deviceName, Function::SendOutReport, logName(deviceName),
-                      "len=" + std::to_string(length) + " timeout=" + std::to_string(timeoutMs));
-    if (report && length > 0)
-        call.request.assign(report, report + std::min(length, 64));
-    if (injected(Function::SendOutReport, nullptr))
-        return finish(call, Result::Injected);
-    if (!ours(deviceName) || !simulator().firmware.outputReport(report, std::size_t(std::max(length, 0))))
-        return finish(call, Result::Rejected);
-    return finish(call, Result::Ok);
-}
-
-// Not logged: a listing is no exchange with a controller.
-int Redi_EnumerateControllers(RediControllerInfo *list, int capacity)
-{
-    if (capacity < 0 || (capacity > 0 && !list))
-        return -1;
-    detail::beforeCall(nullptr);
-    const std::vector<detail::Listed> controllers = detail::listed();
-    for (std::size_t i = 0; i < controllers.size() && i < std::size_t(capacity); ++i) {
-        const detail::Listed &c = controllers[i];
-        RediControllerInfo &info = list[i];
-        info = RediControllerInfo{};
-        std::strncpy(info.deviceName, c.device.c_str(), sizeof info.deviceName - 1);
-        info.releaseNumber[0] = static_cast<unsigned char>(c.release & 0xFF);
-        info.releaseNumber[1] = static_cast<unsigned char>(c.release >> 8);
-        std::strncpy(info.serialNumber, c.serial.c_str(), sizeof info.serialNumber - 1);
-        info.openError = c.openError;
-    }
-    return int(controllers.size());
+    const std::string arguments = "len=" + std::to_string(length) + " timeout=" + std::to_string(timeoutMs);
+    return handle(Function::SendOutReport, deviceName, logName(deviceName), arguments, report, std::size_t(std::clamp(length, 0, 64)), nullptr, [&] {
+        return ours(deviceName) && simulator().firmware.outputReport(report, std::size_t(std::max(length, 0)));
+    });
 }
 
 } // extern "C"

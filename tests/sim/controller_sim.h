@@ -9,21 +9,16 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace sim {
 
 constexpr const char *DefaultDeviceName = "/dev/hidraw-sim";
-constexpr std::uint16_t DefaultReleaseNumber = 0x0100; // BCD, firmware 1.0
 
 enum class Function : std::uint8_t { FindSensor, Feature, GetInReport, SendOutReport };
 
-enum class Result : std::uint8_t {
-    Ok,
-    Rejected, // a wrong device name, argument or request, or the controller is absent
-    Injected, // failed by a failure rule
-};
 
 // One library call as the simulator saw it.
 struct Call {
@@ -32,23 +27,22 @@ struct Call {
     std::string arguments;             // the other arguments, as the log shows them ("get=1")
     std::vector<std::uint8_t> request; // a feature request or output report as sent
     std::vector<std::uint8_t> reply;   // what a successful get or input report returned
-    Result result = Result::Ok;
+    // "ok"; "rejected": a wrong device name, argument or request, or the
+    // controller is absent; "injected": failed by a failure rule.
+    std::string result = "ok";
 
-    bool ok() const { return result == Result::Ok; }
+    bool ok() const { return result == "ok"; }
     std::string line() const; // the drop-in's log line, without the newline
 };
 
 // Fails the next call of `function` that matches, once. For Usk_Feature_a a
 // pattern may name request bytes 1 to 4; -1 matches any value.
-struct FailRule {
-    Function function = Function::Feature;
-    std::array<int, 4> pattern = {-1, -1, -1, -1};
-};
+struct FailRule { Function function = Function::Feature; std::array<int, 4> pattern = {-1, -1, -1, -1}; };
 
 struct Simulator {
     FirmwareModel firmware;
     std::string device = DefaultDeviceName; // what a find reports and later calls must name
-    std::uint16_t release = DefaultReleaseNumber;
+    std::uint16_t release = 0x0100; // BCD, firmware 1.0
     bool absent = false; // every call fails; a failed find leaves the record alone
     // The serial number the kernel read when the board was plugged in. With
     // serialCached a find reports it, flag REDI_RECORD_SERIAL_LIVE clear, as
@@ -79,8 +73,8 @@ inline void setAbsent(bool absent) { simulator().absent = absent; }
 inline void setIgnoreWrites(bool on) { simulator().firmware.ignoreWrites = on; }
 
 inline void failNext(Function f) { simulator().failRules.push_back({f, {-1, -1, -1, -1}}); }
-// Adds rules in the REDI_SIM_FAIL syntax (README.md), all or, with *error
-// set, none.
+// Adds rules in the REDI_SIM_FAIL syntax (README.md); false, with *error
+// set, at the first bad one.
 bool addFailRules(const std::string &text, std::string *error = nullptr);
 
 inline const std::vector<Call> &calls() { return simulator().log; }
@@ -91,5 +85,25 @@ inline void clearCalls() { simulator().log.clear(); }
 // all or, with *error set, none.
 std::string stateText();
 bool loadStateText(const std::string &text, std::string *error = nullptr);
+
+namespace detail {
+// What the drop-in does around every call: at the first it reads its
+// configuration; before each it makes current the controller `device` names
+// (a call's device name, for a find the node REDI_DEVICE names, else null
+// for the first) and reloads a changed state file; after each it appends
+// the log line and writes the state file. The in-process build does nothing.
+void beforeCall(const char *device);
+void afterCall(const Call &call);
+// A device record or a listing's entry: the name, the release number (BCD,
+// low byte first) and the serial number.
+template <typename Entry>
+void describe(Entry &e, const Simulator &s, const std::string &serial)
+{
+    std::strncpy(e.deviceName, s.device.c_str(), sizeof e.deviceName - 1);
+    e.releaseNumber[0] = static_cast<unsigned char>(s.release & 0xFF);
+    e.releaseNumber[1] = static_cast<unsigned char>(s.release >> 8);
+    std::strncpy(e.serialNumber, serial.c_str(), sizeof e.serialNumber - 1);
+}
+} // namespace detail
 
 } // namespace sim

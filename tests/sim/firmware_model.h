@@ -1,8 +1,9 @@
 // The board controller's firmware as the simulator models it: plain C++ with
 // no HID transport, so that the same model answers the simulated library
-// calls (controller_sim.cpp) and the kernel suite's USB device. Its
-// state is plain data that tests and the state file set directly. Byte
-// layouts: README.md.
+// calls (controller_sim.cpp) and the kernel suite's USB device. Its state is
+// plain data that tests and the state file set directly. It is strict about
+// every byte of a request, so that a request the program builds wrongly fails
+// instead of passing silently. Byte layouts: README.md.
 #pragma once
 
 #include <array>
@@ -17,19 +18,11 @@ constexpr std::size_t OutputReportSize = 13; // an output report, report ID incl
 constexpr const char *FactorySerial = "SIM000001";
 
 // The eleven parameters, in the order of parameters(). The firmware names a
-// parameter by (length, index) together.
+// parameter by (length, index) together. SampleRate is in milliseconds, the
+// watchdog's strobe and delay in tenths of a second.
 enum class Param : std::uint8_t {
-    ReportMode,
-    GpioDirection,
-    GpioOutputMode,
-    GpioStandbyMode,
-    S3Mode,
-    WatchdogMode,
-    WatchdogSources,
-    PowerSettings,
-    SampleRate,     // milliseconds
-    WatchdogStrobe, // tenths of a second
-    WatchdogDelay,  // tenths of a second
+    ReportMode, GpioDirection, GpioOutputMode, GpioStandbyMode, S3Mode, WatchdogMode, WatchdogSources, PowerSettings,
+    SampleRate, WatchdogStrobe, WatchdogDelay,
 };
 constexpr std::size_t ParamCount = 11;
 
@@ -71,11 +64,6 @@ struct FirmwareModel {
     void inputReport(std::uint8_t *out) const;
     // An output report; false unless it is well formed.
     bool outputReport(const std::uint8_t *data, std::size_t size);
-
-private:
-    bool handleGet(std::uint8_t *r) const;
-    bool handleSet(const std::uint8_t *r);
-    bool handleSerialWrite(const std::uint8_t *r);
 };
 
 } // namespace sim
