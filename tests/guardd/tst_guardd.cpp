@@ -84,8 +84,10 @@ private slots:
             service.poll(start + std::chrono::milliseconds(recorder.ms));
         }
         QCOMPARE(recorder.heard.join(" ; "), heard);
-        const QString seen = QString::fromStdString(status) + recorder.log.join('\n') + QStringLiteral("\nserves=%1\n")
-            .arg(sim::simulator().firmware.actions[static_cast<int>(sim::Action::ServeWatchdog)]);
+        const QString seen = QString::fromStdString(status) + recorder.log.join('\n')
+            + QStringLiteral("\nserves=%1\npoll-interval-ms=%2\nstatus-file=%3\n")
+                  .arg(sim::simulator().firmware.actions[static_cast<int>(sim::Action::ServeWatchdog)])
+                  .arg(parsed->pollInterval.count()).arg(QString::fromStdString(parsed->statusFile));
         for (const QString &text : shows.split(" ; ", Qt::SkipEmptyParts))
             QVERIFY2(seen.contains(text.mid(text.startsWith('!'))) != text.startsWith('!'), qPrintable(text + " in:\n" + seen));
     }
