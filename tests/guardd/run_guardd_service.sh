@@ -2,46 +2,31 @@
 # The real vnkestrix-guardd over the simulator's drop-in libredi, with a
 # stand-in logind on a private D-Bus bus and a guard store of its own: a line
 # at its level from the start fires only after the grace period, a row that
-# vnkestrix-cli adds while the service runs fires without a restart, and
-# SIGTERM stops it cleanly. Exit 0 pass, 1 fail, 77 skip.
+# vnkestrix-cli adds while the service runs fires without a restart, the
+# watchdog is served at half its strobe, and SIGTERM stops it cleanly.
+# Exit 0 pass, 1 fail, 77 skip.
 #   run_guardd_service.sh GUARDD CLI FAKE_LOGIND DROPIN_DIR
 set -uo pipefail
-guardd=$1 cli=$2 fake_logind=$3 dropin=$4
+guardd=$1 cli=$2 work=$(mktemp -d) pids=()
 command -v dbus-daemon >/dev/null || { echo "SKIP: dbus-daemon is not installed"; exit 77; }
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; [ -f "$work/guardd.err" ] && sed 's/^/  guardd: /' "$work/guardd.err" >&2; exit 1; }
-
+trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; sed 's/^/  guardd: /' "$work/guardd.err" >&2; exit 1; }
 . "$(dirname "$0")/private_logind.sh"
-start_private_logind "$fake_logind" || fail "no stand-in logind"
+start_private_logind "$3" || fail "no stand-in logind"
 
 export VNKESTRIX_REGISTRY=$work/registry.sqlite3 VNKESTRIX_GUARDD_STATUS=$work/status
-export REDI_SIM_STATE=$work/controller.state LD_LIBRARY_PATH=$dropin
+export REDI_SIM_STATE=$work/controller.state LD_LIBRARY_PATH=$4
 printf 'input_levels=0x08\nram.watchdog_strobe=4\n' >"$REDI_SIM_STATE" # GPIO 3 high; strobe 0.4 s
 "$cli" guard set gpio3=1,shutdown || fail "guard set"
-"$guardd" --config "$work/missing.conf" 2>/dev/null
+"$guardd" --config "$work/missing.conf" 2>"$work/guardd.err"
 [ $? -eq 2 ] || fail "a configuration file named but missing did not stop the service with exit code 2"
-cat >"$work/guardd.conf" <<CONF
-poll-interval-ms = 20
-debounce-ms = 100
-startup-grace-s = 1
-serve-watchdog = yes
-status-file = $work/status
-CONF
+printf 'poll-interval-ms = 20\ndebounce-ms = 100\nstartup-grace-s = 1\nserve-watchdog = yes\nstatus-file = %s\n' \
+  "$work/status" >"$work/guardd.conf"
 "$guardd" --config "$work/guardd.conf" 2>"$work/guardd.err" &
-guardd_pid=$!
-pids+=($guardd_pid)
-
+pids+=($!)
 wait_for 5 test -f "$work/status" || fail "no status file"
 status=$("$cli" guard status) || fail "guard status: $status"
-for want in "service: running, pid $guardd_pid" "gpio3=1,shutdown (now 1)" "gpio2=0,do-nothing (now 0)" \
+for want in "service: running, pid $!" "gpio3=1,shutdown (now 1)" "gpio2=0,do-nothing (now 0)" \
             "watchdog: serving every 0.2 s" "last fired: nothing yet"; do
   grep -qxF "$want" <<<"$status" || fail "guard status lacks \"$want\": $status"
 done
@@ -49,14 +34,12 @@ done
 wait_for 5 grep -q PowerOff "$work/calls" || fail "GPIO 3 never fired"
 
 "$cli" guard set gpio2=0,standby || fail "guard set while running"
-wait_for 5 grep -q Suspend "$work/calls" || fail "the changed table was not picked up"
-sleep 0.3
+wait_for 5 grep -q Suspend "$work/calls" && sleep 0.3 || fail "the changed table was not picked up"
 [ "$(cut -d' ' -f1,2 "$work/calls")" = $'PowerOff interactive=0\nSuspend interactive=0' ] ||
   fail "want one PowerOff, then one Suspend, not interactive: $(cat "$work/calls")"
 "$cli" guard status --json | grep -q '"last-fired": "gpio2 standby ' || fail "status --json: last fired"
 
-kill -TERM "$guardd_pid"
-wait "$guardd_pid"
+kill -TERM $! && wait $!
 rc=$?
 [ $rc -eq 0 ] || fail "exit code $rc after SIGTERM"
 [ ! -e "$work/status" ] || fail "the status file outlived the service"
@@ -64,4 +47,4 @@ rc=$?
 grep -q '^<4>stopped: the controller.s watchdog is no longer served' "$work/guardd.err" || fail "no stop warning"
 serves=$(sed -n 's/^actions.serve_watchdog=//p' "$REDI_SIM_STATE")
 [ "${serves:-0}" -ge 5 ] || fail "the watchdog was served $serves times in over a second at 0.2 s"
-echo "PASS: grace, debounce, table change, watchdog serving ($serves), clean stop"
+echo "PASS: grace, table change, watchdog serving ($serves), clean stop"

@@ -9,9 +9,8 @@ set -uo pipefail
 build=$1 native=$2 calls=$(dirname "$0")/registry_calls.txt
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 [ -x "$wine" ] || { echo "SKIP: no wine64 (scripts/install-deps.sh --tests installs it)"; exit 77; }
-mkdir -p "$build" && "$(dirname "$0")/../../scripts/build-windows.sh" "$build" >"$build/build.log" 2>&1
-rc=$?
-[ $rc -eq 0 ] || { tail -n 40 "$build/build.log"; [ $rc -eq 77 ] && echo "SKIP: see above"; exit $rc; }
+mkdir -p "$build" && "$(dirname "$0")/../../scripts/build-windows.sh" "$build" >"$build/build.log" 2>&1 ||
+  { rc=$?; tail -n 40 "$build/build.log"; [ $rc -eq 77 ] && echo "SKIP: see above"; exit $rc; }
 
 rm -rf "$build/stores" && mkdir "$build/stores"
 "$native" "$build/stores" <"$calls" >"$build/stand-in.txt" || { cat "$build/stand-in.txt"; exit 1; }
