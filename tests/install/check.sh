@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The install rules and the Debian package from the outside, without root and
+# without touching the system. "tree" installs the build with DESTDIR into a
+# scratch root; "package" builds the .deb, checks its control data, its
+# maintainer scripts and lintian's verdict, and unpacks it there. Both then
+# check the same tree: exactly the files of installed_files.txt, each valid
+# for the tool that reads it, and programs that find their private libredi.
+#   check.sh tree CMAKE BUILD_DIR SOURCE_DIR CONFIGURED_PREFIX LIBDIR
+#   check.sh package CPACK BUILD_DIR SOURCE_DIR CONFIGURED_PREFIX LIBDIR VERSION
+. "$(dirname "$0")/../support/suite.sh"
+mode=$1 tool=$2 build=$3 source_dir=$4 configured=$5 libdir=$6 root=$work/root
+need desktop-file-validate appstreamcli systemd-analyze man readelf file zsh fish
+export LC_ALL=C.UTF-8 MANWIDTH=200
+if [ "$mode" = tree ]; then
+  prefix=$configured
+  DESTDIR=$root "$tool" --install "$build" >"$work/install.out" 2>&1 || fail "cmake --install: $(cat "$work/install.out")"
+else
+  need lintian dpkg-deb
+  prefix=/usr
+  # With the Makefile generator CPack would first build every target; this
+  # test packages what the build made.
+  (cd "$work" && "$tool" --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" -D CPACK_CMAKE_GENERATOR=Ninja) \
+    >"$work/cpack.out" 2>&1 || fail "cpack -G DEB: $(cat "$work/cpack.out")"
+  deb=$(echo "$work"/out/vnkestrix_*.deb)
+  [ "$(dpkg-deb -f "$deb" Package Version Architecture)" = "Package: vnkestrix
+Version: $7
+Architecture: $(dpkg --print-architecture)" ] || fail "control data: $(dpkg-deb -f "$deb")"
+  # What dpkg-shlibdeps finds, and the platform plugins that Qt loads with dlopen.
+  depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//')
+  for needed in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libhidapi-hidraw0 libsqlite3-0 qt6-qpa-plugins; do
+    grep -qxF "$needed" <<<"$depends" || fail "Depends lacks $needed"
+  done
+  dpkg-deb -e "$deb" "$work/control"
+  for script in postinst prerm postrm; do [ -x "$work/control/$script" ] || fail "no executable $script"; done
+  lintian --fail-on error,warning "$deb" >"$work/lintian.out" 2>&1 || fail "lintian: $(grep -E '^[EW]: ' "$work/lintian.out")"
+  dpkg-deb -x "$deb" "$root"
+fi
+p=$root$prefix
+
+diff <(grep -v '^#' "$(dirname "$0")/installed_files.txt" | sort) \
+  <(cd "$root" && find . ! -type d -printf '%m %p\n' | sed "s| \./${prefix#/}/| |; s| $libdir/vnkestrix/| LIBDIR/vnkestrix/|" | sort) ||
+  fail "the installed files differ from installed_files.txt (< expected, > installed)"
+
+# RUNPATH, not RPATH, which would take precedence over LD_LIBRARY_PATH and
+# lock out the simulator's libredi. --version and --help load every library
+# and are answered without a display.
+for program in bin/vnkestrix bin/vnkestrix-cli sbin/vnkestrix-guardd; do
+  [ "$(readelf -d "$p/$program" | awk '/\(R(UN)?PATH\)/ {print $2, $NF}')" = "(RUNPATH) [\$ORIGIN/../$libdir/vnkestrix]" ] ||
+    fail "$program: its search path is not RUNPATH \$ORIGIN/../$libdir/vnkestrix alone"
+  for option in --version --help; do
+    env -u DISPLAY -u WAYLAND_DISPLAY -u LD_LIBRARY_PATH "$p/$program" $option >"$work/msg" 2>&1 && grep -q "${program#*/}" "$work/msg" ||
+      fail "$program $option without a display: $(cat "$work/msg")"
+  done
+done
+
+# udev ignores a malformed line with only a log message; sysfs shows the IDs in lowercase.
+pair='[A-Z_]+(\{[^}]+\})?(==|!=|=|\+=|-=|:=)"[^"]*"'
+rule=$p/lib/udev/rules.d/70-vnkestrix.rules
+! grep -Ev "^(#.*|$pair(, *$pair)*|)$" "$rule" || fail "malformed udev rule lines above"
+read -r vendor product < <(sed -n 's/^#define REDI_[A-Z]*_ID 0x\([0-9A-Fa-f]\{4\}\).*/\1/p' "$source_dir/platform/redi/redi_device_ids.h" | tr 'A-F\n' 'a-f ')
+for want in SUBSYSTEM==\"{hidraw,usb}\" ATTR{,S}{idVendor}==\"$vendor\" ATTR{,S}{idProduct}==\"$product\" \
+  TAG+=\"uaccess\" GROUP=\"plugdev\" MODE=\"0660\"; do
+  grep -qF "$want" "$rule" || fail "the udev rule lacks $want"
+done
+
+desktop-file-validate "$p/share/applications/vnkestrix.desktop" || fail "desktop-file-validate"
+appstreamcli validate --no-net "$p/share/metainfo/com.vantrel.vnkestrix.metainfo.xml" >"$work/msg" 2>&1 || fail "appstreamcli: $(cat "$work/msg")"
+[ -f "$p/share/icons/hicolor/48x48/apps/$(sed -n 's/^Icon=//p' "$p/share/applications/vnkestrix.desktop").png" ] ||
+  fail "the desktop entry's Icon has no 48x48 icon, the size every theme lookup falls back to"
+for png in "$p"/share/icons/hicolor/*/apps/*.png; do
+  size=${png#"$p"/share/icons/hicolor/} size=${size%%/*}
+  file -b "$png" | grep -q "^PNG image data, ${size/x/ x }," || fail "${png#"$p"/} is not a $size PNG"
+done
+
+# Any output of man --warnings is a malformed page; the changelog dates each page.
+for page in "$p"/share/man/man*/*; do
+  warnings=$(man --warnings -l "$page" 2>&1 >/dev/null | grep .)
+  [ -z "$warnings" ] || fail "man --warnings ${page##*/}: $warnings"
+  zcat "$page" | grep -Eq '^\.TH [^ ]+ [18] "[0-9]{4}-[0-9]{2}-[0-9]{2}"' || fail "${page##*/} has no date in .TH"
+done
+# vnkestrix-cli's page and completions come from its tables: each names what --help does.
+cli=$p/bin/vnkestrix-cli
+settings=$("$cli" get --help | sed -n 's/^  \([a-z.-]*\): one of \(.*\)/\1 \2/p; s/^  \([a-z.-]*\): .*/\1/p' | tr -d ,)
+manual=$(man -l "$p/share/man/man1/vnkestrix-cli.1.gz" 2>/dev/null)
+for word in $("$cli" --help | sed -n 's/^  \([A-Za-z_]*\)  .*/\1/p; s/^  \(--[a-z]*\) .*/\1/p') $settings; do
+  grep -qF -- "$word" <<<"$manual" || fail "vnkestrix-cli.1 does not name $word"
+done
+for completion in bash:bash-completion/completions/vnkestrix-cli zsh:zsh/vendor-completions/_vnkestrix-cli \
+  fish:fish/vendor_completions.d/vnkestrix-cli.fish; do
+  file=$p/share/${completion#*:}
+  "${completion%%:*}" -n "$file" || fail "${completion%%:*} -n ${file##*/}"
+  ! grep -q '@[A-Z_]*@' "$file" || fail "${file##*/} has unfilled placeholders"
+  for word in $settings; do grep -qF -- "$word" "$file" || fail "${file##*/} lacks $word"; done
+done
+
+# The unit names the installed daemon (its path relative to the configured
+# prefix) and passes systemd's check, which only warns, so any output fails.
+unit=$p/lib/systemd/system/vnkestrix-guardd.service
+exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+[ "$p/${exec_start#"$configured"/}" -ef "$p/sbin/vnkestrix-guardd" ] || fail "ExecStart=$exec_start is not sbin/vnkestrix-guardd"
+sed "s|^ExecStart=.*|ExecStart=$p/sbin/vnkestrix-guardd|" "$unit" >"$work/vnkestrix-guardd.service"
+verify=$(systemd-analyze verify --man=no "$work/vnkestrix-guardd.service" 2>&1) && [ -z "$verify" ] || fail "systemd-analyze verify: $verify"
+echo "PASS: $mode"
