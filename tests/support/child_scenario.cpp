@@ -1,7 +1,6 @@
 #include "child_scenario.h"
 
-#include <QCoreApplication>
-#include <QProcessEnvironment>
+#include <QProcess>
 
 #include <cstdio>
 
@@ -14,26 +13,23 @@ QtMessageHandler previousHandler = nullptr;
 void reportStateBeforeFatal(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtFatalMsg && stateReporter)
-        std::fprintf(stderr, "STATE BEGIN\n%s\nSTATE END\n", qPrintable(stateReporter()));
+        std::fprintf(stderr, "STATE %s\n", qPrintable(stateReporter()));
     previousHandler(type, context, message);
 }
 
 } // namespace
 
-bool childscenario::requested(QString &name)
+QString requestedChildScenario()
 {
-    name = qEnvironmentVariable(scenarioVariable);
-    return !name.isEmpty();
+    const QString name = qEnvironmentVariable(scenarioVariable);
+    if (!name.isEmpty())
+        previousHandler = qInstallMessageHandler(reportStateBeforeFatal);
+    return name;
 }
 
 void setFatalStateReporter(std::function<QString()> reporter)
 {
     stateReporter = std::move(reporter);
-}
-
-void installFatalStateReporter()
-{
-    previousHandler = qInstallMessageHandler(reportStateBeforeFatal);
 }
 
 ChildOutcome runChildScenario(const QString &name)
@@ -45,15 +41,10 @@ ChildOutcome runChildScenario(const QString &name)
     env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("handle_abort=0:detect_leaks=0"));
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(), {});
-    ChildOutcome outcome;
     if (!child.waitForFinished(60000)) {
         child.kill();
         child.waitForFinished();
-        outcome.errorOutput = QStringLiteral("child timed out");
-        return outcome;
+        return {false, QStringLiteral("child timed out")};
     }
-    outcome.crashed = child.exitStatus() == QProcess::CrashExit;
-    outcome.exitCode = child.exitCode();
-    outcome.errorOutput = QString::fromLocal8Bit(child.readAllStandardError());
-    return outcome;
+    return {child.exitStatus() == QProcess::CrashExit, QString::fromLocal8Bit(child.readAllStandardError())};
 }

@@ -1,13 +1,14 @@
 // Paths that end in qFatal are tested in a child process: the test re-runs
-// its own binary on one named scenario and checks that the child died with
-// the expected message.
+// its own binary on one named scenario and checks how the child died. Just
+// before the stop the child prints one line "STATE <text>" on stderr, the
+// text coming from the reporter the scenario set, so that the parent can
+// check what had happened by then (requests sent, boxes shown).
 //
 // A test file declares its scenarios with VNK_TEST_MAIN_WITH_SCENARIOS; the
 // child runs `TestClass::runScenario(name)` and must not return from it.
 #pragma once
 
 #include <QApplication>
-#include <QProcess>
 #include <QString>
 #include <QTest>
 
@@ -15,29 +16,20 @@
 
 struct ChildOutcome {
     bool crashed = false; // ended abnormally (qFatal aborts)
-    int exitCode = 0;
     QString errorOutput;  // everything the child wrote to stderr
 };
 
-// Runs scenario `name` in a child copy of this test binary.
 ChildOutcome runChildScenario(const QString &name);
-
-// Text the child prints on stderr just before a fatal stop, so the parent can
-// check what had happened by then (requests sent, boxes shown).
 void setFatalStateReporter(std::function<QString()> reporter);
-void installFatalStateReporter();
-
-namespace childscenario {
-bool requested(QString &name);
-}
+// The scenario named in the environment, after installing the state printer;
+// empty in the parent.
+QString requestedChildScenario();
 
 #define VNK_TEST_MAIN_WITH_SCENARIOS(TestClass)                                                  \
     int main(int argc, char **argv)                                                              \
     {                                                                                            \
         QApplication app(argc, argv);                                                            \
-        QString scenario;                                                                        \
-        if (childscenario::requested(scenario)) {                                                \
-            installFatalStateReporter();                                                         \
+        if (const QString scenario = requestedChildScenario(); !scenario.isEmpty()) {            \
             TestClass::runScenario(scenario);                                                    \
             return 0;                                                                            \
         }                                                                                        \
