@@ -19,12 +19,7 @@ void ModalBoxCatcher::poll()
     if (!box || !box->isVisible() || box->property("vnkCaught").toBool())
         return;
     box->setProperty("vnkCaught", true);
-
-    CaughtBox caught;
-    caught.title = box->windowTitle();
-    caught.text = box->text();
-    caught.icon = box->icon();
-    caught.parent = box->parentWidget();
+    CaughtBox caught{box->windowTitle(), box->text(), {}, {}, box->icon(), box->parentWidget()};
     for (QAbstractButton *button : box->buttons())
         caught.buttons << button->text().remove(QLatin1Char('&'));
     if (QPushButton *def = box->defaultButton())
@@ -33,7 +28,6 @@ void ModalBoxCatcher::poll()
 
     switch (m_answer) {
     case Answer::Accept: box->accept(); break;
-    case Answer::Reject: box->reject(); break;
     case Answer::Yes: box->button(QMessageBox::Yes)->click(); break;
     case Answer::No: box->button(QMessageBox::No)->click(); break;
     case Answer::Escape: QTest::keyClick(box, Qt::Key_Escape); break;

@@ -1,11 +1,10 @@
 // Answers the modal boxes a test provokes: it finds the active modal widget,
 // records its title, text and buttons, and answers it. A test that expects a
-// box checks count() afterwards, so a box that never came fails the test.
+// box checks boxes() afterwards, so a box that never came fails the test.
 #pragma once
 
 #include <QMessageBox>
 #include <QObject>
-#include <QString>
 #include <QStringList>
 #include <QTimer>
 #include <QVector>
@@ -13,8 +12,8 @@
 struct CaughtBox {
     QString title;
     QString text;
-    QStringList buttons;       // texts of the box's buttons, in layout order
-    QString defaultButton;     // text of the default button, empty if none
+    QStringList buttons;   // texts of the box's buttons, in layout order
+    QString defaultButton; // text of the default button, empty if none
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QWidget *parent = nullptr;
 };
@@ -24,15 +23,12 @@ class ModalBoxCatcher : public QObject
     Q_OBJECT
 
 public:
-    enum class Answer { Accept, Reject, Yes, No, Escape, Return };
+    enum class Answer { Accept, Yes, No, Escape, Return };
 
     explicit ModalBoxCatcher(Answer answer = Answer::Accept, QObject *parent = nullptr);
 
-    void setAnswer(Answer answer) { m_answer = answer; }
     int count() const { return m_boxes.size(); }
-    const CaughtBox &last() const { return m_boxes.last(); }
     const QVector<CaughtBox> &boxes() const { return m_boxes; }
-    void clear() { m_boxes.clear(); }
 
 private:
     void poll();

@@ -1,0 +1,361 @@
+// The main window as a user drives it, over the in-process controller
+// simulator and a registry store of each case's own. The cases are rows of
+// window_cases.txt (its header explains the notation): each sets up the
+// controller and the store, opens the window, takes the user's steps and
+// compares what reached the controller, the boxes shown, and what the
+// widgets and the store hold afterwards. A row that ends in a fatal stop is
+// re-run in a child copy of this binary, which must die with the row's
+// message right after the failed call, before any box. Start-up, which
+// decides whether there is a window at all, is a table of its own.
+#include "../winreg/temp_store.h"
+#include "controller_link.h"
+#include "controller_sim.h"
+#include "guard_table.h"
+#include "modal_box_catcher.h"
+#include "registry.h"
+#include "startup.h"
+#include "vnkestrix.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QKeySequence>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct Row {
+    int line;
+    QStringList before, steps; // before: applied before the window opens
+    QString sent;              // requests and boxes; "fatal MESSAGE" for a stop
+    QStringList shown;         // "name=value" read afterwards
+};
+
+const QList<Row> &rows()
+{
+    static QList<Row> all;
+    QFile file(QStringLiteral(WINDOW_CASES));
+    if (!all.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return all;
+    QMap<QString, QString> names; // "@name = text" lines
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QString line = lines[i];
+        if (line.contains(QRegularExpression("^@\\w+ = ")))
+            names[line.section(" = ", 0, 0)] = line.section(" = ", 1);
+        if (line.isEmpty() || line.startsWith('#') || line.contains(QRegularExpression("^@\\w+ = ")))
+            continue;
+        for (auto name = names.keyValueBegin(); name != names.keyValueEnd(); ++name)
+            line.replace(name->first, name->second);
+        // Fields are split at a "|" with a space or the line's end on each side.
+        const QStringList f = line.split(QRegularExpression("(?<=^|\\s)\\|(?=\\s|$)"));
+        const auto items = [&f](int i) { return f.value(i).trimmed().split("; ", Qt::SkipEmptyParts); };
+        all.append({i + 1, items(0), items(1), f.value(2).trimmed(), items(3)});
+    }
+    return all;
+}
+
+template <typename T>
+T *widget(QWidget *window, const QString &name)
+{
+    T *w = window->findChild<T *>(name);
+    return w ? w : (qFatal("no widget %s", qPrintable(name)), nullptr);
+}
+
+// A library call as the rows spell it: "find", "in", "out 0x81", "action 1",
+// "serial TEXT", "get KEY", "ram KEY=VALUE" or "flash KEY=VALUE" with the
+// simulator's parameter keys (1-byte values in hex); " failed" after a call
+// that failed.
+QString spell(const sim::Call &call)
+{
+    const std::vector<std::uint8_t> &r = call.request;
+    QString text = "find";
+    if (call.function == sim::Function::GetInReport)
+        text = "in";
+    else if (call.function == sim::Function::SendOutReport)
+        text = QString::asprintf("out 0x%02x", r.at(1));
+    else if (call.function == sim::Function::Feature && r.at(2) == 0x80)
+        text = QString::asprintf("action %d", r.at(4));
+    else if (call.function == sim::Function::Feature && r.at(3) == 20) {
+        text = "serial ";
+        for (std::size_t i = 13; i + 1 < r.size() && (r[i] || r[i + 1]); i += 2)
+            text += QChar(r[i] | r[i + 1] << 8);
+    } else if (call.function == sim::Function::Feature) {
+        text = QString::asprintf("? %d/%d", r.at(3), r.at(4));
+        for (const sim::ParamInfo &p : sim::parameters())
+            if (p.length == r[3] && p.index == r[4])
+                text = r[1] ? "get " + QString(p.key)
+                            : QString::asprintf(p.length == 1 ? "%s %s=0x%02x" : "%s %s=%d", r[2] ? "flash" : "ram",
+                                                p.key, r.at(6) | (p.length == 2 ? r.at(7) << 8 : 0));
+    }
+    return call.ok() ? text : text + " failed";
+}
+
+// The calls since the log was cleared, gets and searches left out unless
+// `all` or they failed.
+QStringList calls(bool all)
+{
+    QStringList log;
+    for (const sim::Call &call : sim::calls())
+        if (all || !call.ok() || (call.function != sim::Function::FindSensor &&
+                                  (call.function != sim::Function::Feature || !call.request.at(1))))
+            log << spell(call);
+    return log;
+}
+
+// "box icon|title|text|buttons", the buttons sorted, the default one marked
+// "*"; a box that is not over `window` is marked.
+QStringList boxes(const ModalBoxCatcher &catcher, const QWidget *window)
+{
+    const char *const icons[] = {"none", "information", "warning", "critical", "question"};
+    QStringList seen;
+    for (const CaughtBox &box : catcher.boxes()) {
+        QStringList buttons = box.buttons;
+        buttons.sort();
+        buttons.replaceInStrings(QRegularExpression("^" + box.defaultButton + "$"), box.defaultButton + '*');
+        seen << QStringLiteral("box %1|%2|%3|%4%5")
+                    .arg(QString(icons[box.icon]), box.title, QString(box.text).replace('\n', "\\n"),
+                         buttons.join('/'), QString(box.parent == window ? "" : " (not over the window)"));
+    }
+    return seen;
+}
+
+// A widget as a row reads it; "%1" in a name makes a row of eight check
+// boxes one hex byte, bit i from box i. "guard" is the guard combos that do
+// not show item 0, "store" the registry store: its guard key and values,
+// those not 0 as little-endian hex. "fits": every page gets the room its
+// layout asks for and the last tab title shows.
+QString readout(QWidget *window, const QString &name, const TempStore &store)
+{
+    if (name == "store")
+        return QString::fromStdString(store.query(
+            "SELECT (SELECT count(*) FROM reg_keys WHERE path LIKE '%\\Vantrel\\Brivane') || ' key ' || "
+            "count(*) || ' values' || ifnull(': ' || group_concat(CASE WHEN hex(data) <> '00000000' THEN "
+            "name || '=' || hex(data) END, ', '), '') FROM reg_values"));
+    if (name == "guard") {
+        QStringList seen;
+        for (const QComboBox *c : window->findChildren<QComboBox *>(QRegularExpression("^guard.*Combo$")))
+            if (c->currentIndex())
+                seen << c->objectName().mid(5).chopped(5) + '=' + QString::number(c->currentIndex());
+        seen.sort();
+        return seen.join(", ");
+    }
+    if (name == "fits") {
+        const auto *tabs = widget<QTabWidget>(window, "mainTab");
+        bool fits = tabs->tabBar()->tabRect(tabs->count() - 1).right() < tabs->tabBar()->width();
+        for (int i = 0; i < tabs->count(); ++i)
+            fits &= tabs->currentWidget()->size().expandedTo(tabs->widget(i)->minimumSizeHint()) == tabs->currentWidget()->size();
+        return QVariant(fits).toString();
+    }
+    if (name.contains("%1")) {
+        int bits = 0;
+        for (int i = 0; i < 8; ++i)
+            bits |= widget<QAbstractButton>(window, name.arg(i))->isChecked() << i;
+        return QString::asprintf("%02x", bits);
+    }
+    const QWidget *w = widget<QWidget>(window, name);
+    for (const char *property : {"checked", "currentIndex", "value"})
+        if (const QVariant v = w->property(property); v.isValid())
+            return v.toString();
+    return w->property("text").toString();
+}
+
+// One set-up word or user step of a row; `window` is null before it opens.
+void apply(const QString &step, QWidget *window, TempStore &store)
+{
+    const QString verb = step.section(' ', 0, 0), name = step.section(' ', 1, 1), rest = step.section(' ', 2);
+    if (verb == "click")
+        widget<QAbstractButton>(window, name)->click();
+    else if (verb == "key")
+        QTest::keyClick(widget<QWidget>(window, name), QKeySequence::fromString(rest)[0].key());
+    else if (verb == "focus")
+        widget<QWidget>(window, name)->setFocus();
+    else if (verb == "choose")
+        widget<QComboBox>(window, name)->setCurrentIndex(rest.toInt());
+    else if (verb == "type" || verb == "paste") {
+        // Any character: one key event per code point, a character outside
+        // the BMP whole, as a keyboard sends it. Pasting is the way a control
+        // character ("\t") gets in.
+        QWidget *field = widget<QWidget>(window, name);
+        const QString text = QString(rest).replace("\\t", "\t");
+        field->setFocus();
+        QMetaObject::invokeMethod(field, "selectAll"); // a slot of line edits and spin boxes
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QGuiApplication::clipboard()->setText(text);
+        if (verb == "paste")
+            QMetaObject::invokeMethod(field, "paste");
+        for (qsizetype i = 0, n = 1; i < text.size() && verb == "type"; i += n) {
+            n = text.at(i).isHighSurrogate() ? 2 : 1;
+            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, text.mid(i, n), Qt::NoModifier);
+        }
+        QTest::keyClick(field, Qt::Key_Return);
+    } else if (verb == "open") {
+        // Coming from the Guard tab, which loads nothing, so the page loads
+        // afresh; an index no tab has goes to the tab dispatch directly.
+        const int tab = QStringList{"gpio", "watchdog", "power", "guard", "misc"}.indexOf(name);
+        widget<QTabWidget>(window, "mainTab")->setCurrentIndex(3);
+        widget<QTabWidget>(window, "mainTab")->setCurrentIndex(tab);
+        if (tab < 0)
+            QMetaObject::invokeMethod(window, "onTabChange", Q_ARG(int, name.toInt()));
+    } else if (verb == "fail" && !sim::addFailRules(name.toStdString()))
+        qFatal("bad failure rule %s", qPrintable(name));
+    else if (verb == "demo" || verb == "cached" || verb == "ignore-writes")
+        (verb == "demo" ? setDemoMode : verb == "cached" ? sim::setSerialCached : sim::setIgnoreWrites)(true);
+    else if (verb == "stored" || verb == "store") {
+        // The store file is made as the program makes it, then changed
+        // behind its back: a value it refuses, or a path nobody can create.
+        const RegistryKey key = Registry::instance().openKey(localMachineKey(), guardKeyPath, true);
+        const QString value = step.section(' ', 1);
+        if (verb == "stored" && !key.writeDword(value.section('=', 0, 0).toStdString(), value.section('=', 1).toUInt()))
+            qFatal("cannot store %s", qPrintable(value));
+        else if (name == "refuses" || name == "allows")
+            store.query(qPrintable(name == "allows" ? "DROP TRIGGER refuse"
+                                                    : "CREATE TRIGGER refuse BEFORE INSERT ON reg_values WHEN NEW.name = '" +
+                                                          rest + "' BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+        else if (name == "unusable")
+            store.makeUnusable();
+    } else if (verb != "fail" && (!verb.contains('=') || !sim::loadStateText(step.toStdString())))
+        qFatal("bad step %s", qPrintable(step));
+}
+
+// Sets the row up, opens the window and takes the steps.
+std::unique_ptr<VnKestrix> play(const Row &row, TempStore &store)
+{
+    sim::reset();
+    setDemoMode(false);
+    for (const QString &step : row.before)
+        apply(step, nullptr, store);
+    auto window = std::make_unique<VnKestrix>();
+    window->show();
+    window->activateWindow();
+    (void)QTest::qWaitForWindowActive(window.get()); // the focus steps need an active window
+    sim::clearCalls();
+    for (const QString &step : row.steps)
+        apply(step, window.get(), store);
+    return window;
+}
+
+// In the child: the calls made and the boxes shown by the stop.
+const ModalBoxCatcher *childCatcher = nullptr;
+QtMessageHandler qtHandler = nullptr;
+
+void reportStateBeforeFatal(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtFatalMsg)
+        std::fprintf(stderr, "STATE %s; boxes %d\n", qPrintable(calls(true).join("; ")), int(childCatcher->count()));
+    qtHandler(type, context, message);
+}
+
+} // namespace
+
+class WindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rowsPlayed_data()
+    {
+        QTest::addColumn<int>("index");
+        QVERIFY2(rows().size() > 100, WINDOW_CASES);
+        for (int i = 0; i < rows().size(); ++i)
+            QTest::addRow("line %d: %s", rows()[i].line, qPrintable(rows()[i].steps.join("; ").left(80))) << i;
+    }
+
+    void rowsPlayed()
+    {
+        QFETCH(int, index);
+        const Row &row = rows()[index];
+        if (row.sent.startsWith("fatal ")) {
+            // The child inherits the row to play; an abort is its expected
+            // end, not a sanitizer finding.
+            QProcess child;
+            qputenv("VNK_CHILD_ROW", QByteArray::number(index));
+            qputenv("ASAN_OPTIONS", "handle_abort=0:detect_leaks=0");
+            child.start(QCoreApplication::applicationFilePath(), {});
+            qunsetenv("VNK_CHILD_ROW");
+            QVERIFY(child.waitForFinished(60000));
+            const QString out = QString::fromLocal8Bit(child.readAllStandardError());
+            const QString state = out.section("STATE ", 1).section('\n', 0, 0);
+            const bool ruled = row.steps.join(';').contains("fail ");
+            QVERIFY2(child.exitStatus() == QProcess::CrashExit && out.split('\n').contains(row.sent.mid(6)) &&
+                         state.count(" failed") == int(ruled) && state.endsWith(ruled ? " failed; boxes 0" : "; boxes 0"),
+                     qPrintable(out));
+            return;
+        }
+        TempStore store;
+        ModalBoxCatcher catcher;
+        const auto window = play(row, store);
+        QTest::qWait(20);
+        QCOMPARE((calls(false) + boxes(catcher, window.get())).join("; "), row.sent);
+        for (const QString &item : row.shown)
+            QCOMPARE(item.section('=', 0, 0) + '=' + readout(window.get(), item.section('=', 0, 0), store), item);
+    }
+
+    void startUp_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("seen");
+        const QString question = "box question|No emmbedded controller found|The computer you are running this "
+                                 "application on is not a Vantrel Atom based system.\\n\\n Do you want to run the "
+                                 "application  is demo mode?|No/Yes*; ";
+        QTest::newRow("controller") << -1 << "exit 0, window on tab 4 after: find; find; get report_mode; "
+                                             "get sample_rate; get s3_mode; get gpio_direction; "
+                                             "get gpio_output_mode; get gpio_standby_mode";
+        QTest::newRow("Yes") << int(ModalBoxCatcher::Answer::Yes) << question + "exit 0, window on tab 4 after: find failed, demo";
+        QTest::newRow("Return") << int(ModalBoxCatcher::Answer::Return) << question + "exit 0, window on tab 4 after: find failed, demo";
+        QTest::newRow("No") << int(ModalBoxCatcher::Answer::No) << question + "exit 1";
+        QTest::newRow("Escape") << int(ModalBoxCatcher::Answer::Escape) << question + "exit 1";
+    }
+
+    // With a controller the window opens at once on the Misc tab after
+    // reading, never writing; without one the user chooses between demo
+    // mode, with no call after the failed search, and ending with 1 before
+    // any window exists. Once the window shows, it is noted and closed,
+    // which ends the event loop.
+    void startUp()
+    {
+        QFETCH(int, answer);
+        QFETCH(QString, seen);
+        TempStore store;
+        sim::reset();
+        setDemoMode(false);
+        sim::setAbsent(answer >= 0);
+        ModalBoxCatcher catcher(static_cast<ModalBoxCatcher::Answer>(std::max(answer, 0)));
+        QString window;
+        QTimer watcher;
+        connect(&watcher, &QTimer::timeout, [&window] {
+            for (QWidget *top : QApplication::topLevelWidgets())
+                if (qobject_cast<VnKestrix *>(top) && top->isVisible() && top->close())
+                    window = QStringLiteral(", window on tab %1 after: ").arg(widget<QTabWidget>(top, "mainTab")->currentIndex()) + calls(true).join("; ");
+        });
+        watcher.start(10);
+        const int exitCode = runVnKestrix(*qApp);
+        QCOMPARE((boxes(catcher, nullptr) << QStringLiteral("exit %1").arg(exitCode) + window + (isDemoMode() ? ", demo" : "")).join("; "), seen);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("VNK_CHILD_ROW")) {
+        TempStore store;
+        childCatcher = new ModalBoxCatcher;
+        qtHandler = qInstallMessageHandler(reportStateBeforeFatal);
+        play(rows()[qEnvironmentVariableIntValue("VNK_CHILD_ROW")], store);
+        return 0;
+    }
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_window.moc"
