@@ -9,7 +9,7 @@
 #   --all    also run the slow suites (kernel, e2e, install, Wine)
 #   --check  only check that every pattern matches exactly once
 # MUTATION_TESTS=REGEX runs only the tests whose names match (a quick check of
-# one suite while it is being reworked).
+# one suite while it is being reworked); MUTATION_JOBS=N builds and runs N at a time.
 # BUILD_DIR must already be configured (with ccache as the launcher, so that
 # restoring a file costs a cache hit). Tests that fail on the unchanged tree
 # are named first and left out of the results; a summary ends the output:
@@ -86,7 +86,7 @@ trap 'restore; exit 130' INT TERM
 # Prints the names of the tests that fail among those ctest ARGS selects,
 # comma-separated.
 run_tests() {
-    ctest --test-dir "$build" "$@" 2>&1 \
+    ctest --test-dir "$build" -j"${MUTATION_JOBS:-1}" "$@" 2>&1 \
         | sed -n '/The following tests FAILED/,$p' \
         | sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' | paste -sd, -
 }
@@ -118,7 +118,7 @@ results=()
 for id in "${ids[@]}"; do
     start=$SECONDS
     planted=$(plant "$id" 2>&1) || { echo "$planted"; planted=; continue; }
-    if ! cmake --build "$build" -j1 >/dev/null 2>&1; then
+    if ! cmake --build "$build" -j"${MUTATION_JOBS:-1}" >/dev/null 2>&1; then
         result="$id BUILD-FAILED"
     else
         caught=$(failed_tests | tr , '\n' | grep -vxF -f <(tr , '\n' <<<"$known") | paste -sd, -)
