@@ -1,34 +1,29 @@
 #!/bin/busybox sh
-# /init of the kernel-suite VM. Loads the USB and HID modules, runs every program of
-# /vnk-test/run-list in order and powers off. The host reads the verdicts from
-# the console: "VNK-KERNEL-END <program> <exit code>" per program, then
-# "VNK-KERNEL-DONE" once all have run.
-/bin/busybox mkdir -p /bin /sbin /usr/bin /usr/sbin /proc /sys /dev /tmp
-/bin/busybox --install -s
-export PATH=/bin:/sbin:/usr/bin:/usr/sbin
+# /init of the kernel-suite VM: loads the USB and HID modules (in the order
+# of their names; dummy_hcd with two device controllers, for another HID
+# device beside the controller), runs every program of /vnk-test/run-list in
+# order and powers off. The host reads the verdicts from the console:
+# "VNK-KERNEL-END <program> <exit code>" per program, then "VNK-KERNEL-DONE".
+/bin/busybox --install -s /bin
+export PATH=/bin:/usr/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+for module in /vnk-test/*.ko; do
+  insmod "$module" $(case $module in *-dummy_hcd.ko) echo num=2 ;; esac) || echo "VNK-KERNEL-ERROR insmod $module"
+done
+mount -t configfs none /sys/kernel/config || echo "VNK-KERNEL-ERROR configfs mount failed"
 # /tmp stays on the root file system (RAM already): a mount there would hide
 # programs that were built under /tmp on the host.
-
-# In the order of the list: each needs the ones before it. dummy_hcd with
-# two device controllers, for a second device beside the controller.
-while read -r module; do
-  args=""
-  [ "$module" = dummy_hcd ] && args="num=2"
-  insmod "/lib/modules/vnk-test/$module.ko" $args || echo "VNK-KERNEL-ERROR insmod $module failed"
-done </vnk-test/modules
-mount -t configfs none /sys/kernel/config || echo "VNK-KERNEL-ERROR configfs mount failed"
-
 export QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-# The host's additions, such as a sanitized build's settings.
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+# dbus-daemon wants a machine ID and looks its clients' users up.
+echo 0123456789abcdef0123456789abcdef >/etc/machine-id
+echo root:x:0:0:root:/tmp:/bin/sh >/etc/passwd
+echo root:x:0: >/etc/group
 . /vnk-test/env
 cd /tmp
-
 while IFS= read -r program <&3; do
-  echo "VNK-KERNEL-BEGIN $program"
   "$program" </dev/null
   echo "VNK-KERNEL-END $program $?"
 done 3</vnk-test/run-list

@@ -1,117 +1,102 @@
-// Drives the unchanged vnkestrix binary where there is no display to send
-// input to: loaded with LD_PRELOAD, it starts with the application object,
-// waits for the main window, reports what the pages loaded, presses Return
-// in the serial-number field without editing it, presses "Save Misc.
-// Settings to Flash", answers the box that follows and closes the
-// window, so the program ends by itself with its own exit code. It writes
-// what it sees to stderr, one "driver:" line per fact:
-//   driver: value <objectName> <value>   every named widget's value, index,
-//                                        state or text
-//   driver: key <objectName> Return
-//   driver: click <objectName>
-//   driver: box <title> | <text>         every modal box, answered with OK
-//   driver: no main window               the window did not come in time
+// Loaded with LD_PRELOAD into the programs the kernel suite starts.
+//
+// It holds a program between two controller exchanges, so that the test
+// can re-plug the board there: with VNK_PAUSE_FILE=F and VNK_PAUSE_AT=N the
+// Nth report call (Usk_Feature_a, Usk_GetCurrentInReport_a or
+// Usk_SendOutReport_a) first creates F.paused, then waits (up to a minute)
+// until F exists.
+//
+// In the unchanged vnkestrix, where there is no display to send input to, it
+// also drives the window: once the main window is up it prints every named
+// widget's value ("driver: value <objectName> <value>"), presses Return in
+// the serial-number field without editing it, presses "Save Misc. Settings
+// to Flash", prints the boxes that came ("driver: box <title> | <text>",
+// each answered with OK) and closes the window, so the program ends with its
+// own exit code: 3 when no main window came within a minute.
 #include "modal_box_catcher.h"
+#include "redi.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
 #include <QLineEdit>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
-#include <QWidget>
+
+#include <dlfcn.h>
 
 #include <cstdio>
 
 namespace {
 
-void say(const QString &line)
-{
-    std::fprintf(stderr, "driver: %s\n", qPrintable(line)); // unbuffered: it survives a crash
-}
-
-QWidget *mainWindow()
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->inherits("VnKestrix") && w->isVisible())
-            return w;
-    return nullptr;
-}
-
-// A combo's current index, a spin box's value, a check box's state (true or
-// false), a line edit's text.
-void reportValues(const QWidget *window)
+void drive(QWidget *window, const ModalBoxCatcher &catcher)
 {
     for (const QWidget *w : window->findChildren<QWidget *>()) {
         for (const char *property : {"currentIndex", "value", "checked", "text"}) {
-            const QVariant value = w->property(property);
-            if (value.isValid() && !w->objectName().isEmpty()) {
-                say(QStringLiteral("value %1 %2").arg(w->objectName(), value.toString()));
+            if (w->property(property).isValid() && !w->objectName().isEmpty()) {
+                std::fprintf(stderr, "driver: value %s %s\n", qPrintable(w->objectName()),
+                             qPrintable(w->property(property).toString()));
                 break;
             }
         }
     }
+    QTest::keyClick(window->findChild<QLineEdit *>(QStringLiteral("serialEdit")), Qt::Key_Return);
+    window->findChild<QAbstractButton *>(QStringLiteral("saveMiscSettingsButton"))->click(); // the box is answered
+    for (const CaughtBox &box : catcher.boxes())
+        std::fprintf(stderr, "driver: box %s | %s\n", qPrintable(box.title), qPrintable(box.text));
+    window->close();
 }
-
-class ProgramDriver : public QObject
-{
-public:
-    explicit ProgramDriver(QObject *parent) : QObject(parent)
-    {
-        m_timer.setInterval(20);
-        connect(&m_timer, &QTimer::timeout, this, &ProgramDriver::step);
-        m_timer.start();
-    }
-
-    // Also reports a box answered when the program ends without a window
-    // (the start-up question when no controller was found).
-    ~ProgramDriver() override { reportNewBoxes(); }
-
-private:
-    void step()
-    {
-        reportNewBoxes();
-        QWidget *window = mainWindow();
-        if (!window || QApplication::activeModalWidget()) {
-            if (++m_steps > 3000) { // a minute
-                say(QStringLiteral("no main window"));
-                m_timer.stop();
-                QCoreApplication::exit(3);
-            }
-            return;
-        }
-        m_timer.stop();
-        reportValues(window);
-        if (auto *serial = window->findChild<QLineEdit *>(QStringLiteral("serialEdit"))) {
-            say(QStringLiteral("key %1 Return").arg(serial->objectName()));
-            QTest::keyClick(serial, Qt::Key_Return);
-        }
-        if (auto *save = window->findChild<QAbstractButton *>(QStringLiteral("saveMiscSettingsButton"))) {
-            say(QStringLiteral("click %1").arg(save->objectName()));
-            save->click(); // returns once the catcher has answered the box
-        }
-        reportNewBoxes();
-        window->close();
-    }
-
-    void reportNewBoxes()
-    {
-        for (; m_reported < m_catcher.count(); ++m_reported) {
-            const CaughtBox &box = m_catcher.boxes().at(m_reported);
-            say(QStringLiteral("box %1 | %2").arg(box.title, box.text));
-        }
-    }
-
-    ModalBoxCatcher m_catcher{ModalBoxCatcher::Answer::Accept};
-    QTimer m_timer;
-    int m_steps = 0;
-    int m_reported = 0;
-};
 
 void startDriver()
 {
-    new ProgramDriver(QCoreApplication::instance());
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app->inherits("QApplication"))
+        return; // the command line: only held, not driven
+    auto *catcher = new ModalBoxCatcher(ModalBoxCatcher::Answer::Accept, app);
+    auto *timer = new QTimer(app);
+    QObject::connect(timer, &QTimer::timeout, app, [timer, catcher, steps = 0]() mutable {
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (window->inherits("VnKestrix") && window->isVisible() && !QApplication::activeModalWidget()) {
+                timer->stop();
+                return drive(window, *catcher);
+            }
+        }
+        if (++steps > 3000)
+            QCoreApplication::exit(3);
+    });
+    timer->start(20);
+}
+
+void maybePause()
+{
+    static int calls = 0;
+    const QString file = qEnvironmentVariable("VNK_PAUSE_FILE");
+    if (++calls != qEnvironmentVariableIntValue("VNK_PAUSE_AT") || !QFile(file + ".paused").open(QIODevice::WriteOnly))
+        return;
+    for (int i = 0; i < 6000 && !QFile::exists(file); ++i)
+        QThread::msleep(10);
+}
+
+template <typename... Args>
+int next(const char *name, Args... args)
+{
+    maybePause();
+    return reinterpret_cast<int (*)(Args...)>(::dlsym(RTLD_NEXT, name))(args...);
 }
 
 } // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(startDriver)
+
+extern "C" {
+int Usk_Feature_a(const char *device, unsigned char *report, int get) { return next(__func__, device, report, get); }
+int Usk_GetCurrentInReport_a(const char *device, unsigned char *report, int length)
+{
+    return next(__func__, device, report, length);
+}
+int Usk_SendOutReport_a(const char *device, unsigned char *report, int length, int timeoutMs)
+{
+    return next(__func__, device, report, length, timeoutMs);
+}
+}

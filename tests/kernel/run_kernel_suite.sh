@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The kernel suite, as CTest runs it: boots Debian's kernel in qemu (software
-# emulation, no KVM) with an initramfs that holds the HID modules, the virtual
-# controller and the test programs, runs the programs there in order and
-# passes only when every one of them exited with 0.
+# The kernel suite, as CTest runs it: packs an initramfs with the USB gadget
+# and HID modules, busybox, guest_init.sh as /init and the given programs
+# with every library ldd lists for them (at the host's paths), boots Debian's
+# kernel with it in qemu (software emulation, no KVM), runs the programs
+# there in order and passes only when every one of them exited with 0.
 #
 #   run_kernel_suite.sh --work DIR --run PROGRAM... [--with FILE]...
 #
@@ -10,137 +11,83 @@
 #   --with  another program or library the tests start or load
 #
 # Exit codes: 0 all passed, 1 a test failed or the VM did not finish,
-# 77 qemu, the kernel or busybox cannot be had here (a skip, with the reason).
-# VNK_KERNEL names the kernel image (/boot/vmlinuz-VERSION) to boot instead
-# of the newest one with the USB gadget and HID modules; one that cannot be
-# booted is an error, not a skip.
+# 77 qemu, cpio, a static busybox or a kernel with the modules is missing
+# here (a skip, with the reason). VNK_KERNEL=/boot/vmlinuz-VERSION picks the
+# kernel; otherwise the newest one with the modules is booted.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 work="" runs=() withs=()
-while [ $# -gt 0 ]; do
-  [ $# -ge 2 ] || { echo "run_kernel_suite: option $1 needs a value" >&2; exit 2; }
-  case "$1" in
-    --work) work=$2 ;;
-    --run) runs+=("$2") ;;
-    --with) withs+=("$2") ;;
-    *) echo "run_kernel_suite: unknown option $1" >&2; exit 2 ;;
-  esac
+while [ $# -ge 2 ]; do
+  case "$1" in --work) work=$2 ;; --run) runs+=("$2") ;; --with) withs+=("$2") ;; *) break ;; esac
   shift 2
 done
-[ -n "$work" ] && [ ${#runs[@]} -gt 0 ] || { echo "run_kernel_suite: --work and --run are required" >&2; exit 2; }
-
+[ -n "$work" ] && [ ${#runs[@]} -gt 0 ] && [ $# = 0 ] || { echo "usage: $0 --work DIR --run PROGRAM... [--with FILE]..." >&2; exit 2; }
 skip() { echo "SKIP: $*"; exit 77; }
 
-# ---- What the VM needs; whatever is missing makes this a skip.
-[ "$(uname -m)" = x86_64 ] || skip "the test programs are built for $(uname -m), the VM is x86_64"
+[ "$(uname -m)" = x86_64 ] || skip "the VM is x86_64, this machine $(uname -m)"
 qemu=$(command -v qemu-system-x86_64) || skip "qemu-system-x86_64 not found (package qemu-system-x86)"
 command -v cpio >/dev/null || skip "cpio not found (package cpio)"
-busybox=""
-for candidate in /bin/busybox /usr/bin/busybox "$(command -v busybox || true)"; do
-  # A static busybox runs in the image without libraries; ldd refuses it.
-  if [ -x "$candidate" ] && ! ldd "$candidate" >/dev/null 2>&1; then busybox=$candidate; break; fi
-done
+# A static one: it runs in the image without libraries, and ldd refuses it.
+busybox=$(for b in /bin/busybox /usr/bin/busybox; do if [ -x $b ] && ! ldd $b >/dev/null 2>&1; then echo $b; break; fi; done)
 [ -n "$busybox" ] || skip "no static busybox found (package busybox-static)"
-
-# The modules that make a USB device inside the VM (dummy_hcd with a
-# FunctionFS gadget) and bind it as HID, in the order they are loaded.
+# Loaded in this order, each needing the ones before it.
 modules=(usb-common usbcore udc-core dummy_hcd configfs libcomposite usb_f_fs hid usbhid hid-generic)
-# Returns the module file of $2 for kernel version $1, compressed or not.
-module_file() {
-  local f
-  f=$(find "/usr/lib/modules/$1/kernel" \( -name "$2.ko" -o -name "$2.ko.xz" -o -name "$2.ko.zst" \) 2>/dev/null | head -n 1)
-  [ -n "$f" ] && [ -r "$f" ] && echo "$f"
+module_files() { # the modules of kernel $1 in order; fails if one is missing
+  local m f
+  for m in "${modules[@]}"; do
+    f=$(find "/usr/lib/modules/$1/kernel" -name "$m.ko*" 2>/dev/null | head -n 1)
+    [ -r "$f" ] && echo "$f" || return 1
+  done
 }
-has_modules() {
-  local m
-  for m in "${modules[@]}"; do module_file "$1" "$m" >/dev/null || return 1; done
-}
-kernel="" version=""
-if [ -n "${VNK_KERNEL:-}" ]; then
-  v=${VNK_KERNEL##*/vmlinuz-}
-  if [ ! -r "$VNK_KERNEL" ] || ! has_modules "$v"; then
-    echo "VNK_KERNEL=$VNK_KERNEL: not a readable /boot/vmlinuz-VERSION with the modules ${modules[*]}" >&2
-    exit 1
-  fi
-  candidates=("$VNK_KERNEL")
-else
-  mapfile -t candidates < <(ls -1 /boot/vmlinuz-* 2>/dev/null | sort -rV)
-fi
-for image in "${candidates[@]}"; do
-  v=${image##*/vmlinuz-}
-  if [ -r "$image" ] && has_modules "$v"; then
-    kernel=$image version=$v
-    break
-  fi
+kernel=""
+for image in ${VNK_KERNEL:-$(ls -1 /boot/vmlinuz-* 2>/dev/null | sort -rV)}; do
+  if [ -r "$image" ] && module_files "${image##*/vmlinuz-}" >/dev/null; then kernel=$image; break; fi
 done
-[ -n "$kernel" ] || skip "no readable kernel in /boot with the modules ${modules[*]} (package linux-image-amd64)"
-for m in "${modules[@]}"; do
-  case "$(module_file "$version" "$m")" in
-    *.xz) command -v xz >/dev/null || skip "xz is needed to unpack $m.ko.xz" ;;
-    *.zst) command -v zstd >/dev/null || skip "zstd is needed to unpack $m.ko.zst" ;;
-  esac
-done
+[ -n "$kernel" ] || skip "no readable kernel ${VNK_KERNEL:-in /boot} with the modules ${modules[*]} (package linux-image-amd64)"
 
-# ---- The image.
+# ---- The image, with the host's merged /usr links.
 rm -rf "$work"
-mkdir -p "$work"
-printf '%s\n' "${runs[@]}" >"$work/run-list"
-# A sanitized build runs with the host's sanitizer settings.
-for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
-  if [ -n "${!name:-}" ]; then printf 'export %s=%q\n' "$name" "${!name}"; fi
-done >"$work/env"
-
-args=(--out "$work/initramfs.img" --init "$here/guest_init.sh" --busybox "$busybox"
-      --etc "run-list=$work/run-list" --etc "env=$work/env")
-for m in "${modules[@]}"; do args+=(--module "$(module_file "$version" "$m")"); done
-printf '%s\n' "${modules[@]}" >"$work/modules"
-args+=(--etc "modules=$work/modules")
-for f in "${runs[@]}" "${withs[@]}"; do args+=(--elf "$f"); done
-# The program runs offscreen: the platform plugin, fontconfig's settings and
-# one font, so that text can be laid out.
-qt_plugins=/usr/lib/x86_64-linux-gnu/qt6/plugins
-args+=(--elf "$qt_plugins/platforms/libqoffscreen.so")
-for f in /etc/fonts/fonts.conf /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf; do
-  [ -f "$f" ] && args+=(--data "$f")
+root=$work/root
+mkdir -p "$root"/{proc,sys,dev,tmp,etc,vnk-test,usr/bin,usr/sbin,usr/lib,usr/lib64}
+for d in bin sbin lib lib64; do if [ -L /$d ]; then ln -s usr/$d "$root/$d"; else mkdir "$root/$d"; fi; done
+# Each file with every library ldd lists for it. The offscreen platform
+# plugin, fontconfig's settings and one font lay out the program's text; a
+# suppression file named in LSAN_OPTIONS must be there too.
+extras=$(ls /usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqoffscreen.so /etc/fonts/fonts.conf \
+  /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf 2>/dev/null || true)
+[[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]+) ]] && extras+=" ${BASH_REMATCH[1]}"
+for f in "${runs[@]}" "${withs[@]}" $extras; do
+  libs=$(ldd "$f" 2>/dev/null || true) # none for a data file
+  ! grep "not found" <<<"$libs" || { echo "run_kernel_suite: $f lacks a library" >&2; exit 1; }
+  for p in "$f" $(grep -o '/[^ ]*' <<<"$libs"); do cp -nL --parents "$p" "$root"; done
 done
-# Leak suppressions named in LSAN_OPTIONS must exist in the guest as well.
-if [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]+) ]] && [ -f "${BASH_REMATCH[1]}" ]; then
-  args+=(--data "${BASH_REMATCH[1]}")
-fi
+find "$root" -type f -exec objcopy --strip-debug {} \; 2>/dev/null || true
+i=10
+while read -r f; do
+  case "$f" in *.xz) xz -dc "$f" ;; *.zst) zstd -qdc "$f" ;; *) cat "$f" ;; esac >"$root/vnk-test/$((i++))-$(basename "${f%.ko*}").ko"
+done < <(module_files "${kernel##*/vmlinuz-}")
+install -m 755 "$busybox" "$root/bin/busybox"
+install -m 755 "$here/guest_init.sh" "$root/init"
+printf '%s\n' "${runs[@]}" >"$root/vnk-test/run-list"
+for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do printf 'export %s=%q\n' $name "${!name:-}"; done >"$root/vnk-test/env"
+# zstd -3 packs and the guest unpacks fastest; gzip -1 without zstd.
+pack=(gzip -1)
+command -v zstd >/dev/null && pack=(zstd -3 -q)
+(cd "$root" && find . -mindepth 1 | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0) | "${pack[@]}" >"$work/initramfs.img"
+rm -rf "$root"
+echo "kernel $kernel; image $(du -h "$work/initramfs.img" | cut -f1)"
 
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
-started=$(date +%s.%N)
-bash "$here/build_initramfs.sh" "${args[@]}"
-packed=$(date +%s.%N)
-echo "kernel $kernel; image $(du -h "$work/initramfs.img" | cut -f1) packed in" \
-  "$(seconds "$started" "$packed") s"
-
-# ---- The run. The console is the only channel out of the VM.
-console="$work/console.log"
-set +e
-timeout --foreground 420 "$qemu" -accel tcg -cpu max -m 1024 -smp 1 \
-  -kernel "$kernel" -initrd "$work/initramfs.img" \
-  -append "console=ttyS0 quiet panic=-1" \
-  -display none -serial stdio -monitor none -nic none -no-reboot </dev/null 2>&1 | tee "$console"
-qemu_status=${PIPESTATUS[0]}
-set -e
-ended=$(date +%s.%N)
-# Serial consoles end lines with CR LF.
-tr -d '\r' <"$console" >"$console.txt"
-
-echo
-echo "---- kernel suite: VM ran $(seconds "$packed" "$ended") s (qemu exit $qemu_status)"
+# ---- The run. The console is the only channel out of the VM; it ends lines with CR LF.
+timeout --foreground 420 "$qemu" -accel tcg -cpu max -m 1024 -smp 1 -kernel "$kernel" -initrd "$work/initramfs.img" \
+  -append "console=ttyS0 quiet panic=-1" -display none -serial stdio -monitor none -nic none -no-reboot \
+  </dev/null 2>&1 | tee "$work/console.log" || true
+tr -d '\r' <"$work/console.log" >"$work/console.log.txt"
 failed=0
 for program in "${runs[@]}"; do
-  verdict=$(grep "^VNK-KERNEL-END $program " "$console.txt" | awk '{ print $3 }' || true)
-  if [ "$verdict" = 0 ]; then
-    echo "passed: $(basename "$program")"
-  else
-    echo "FAILED: $(basename "$program") (exit ${verdict:-none: it did not finish})"
-    failed=1
-  fi
+  grep -q "^VNK-KERNEL-END $program 0$" "$work/console.log.txt" && echo "passed: ${program##*/}" ||
+    { echo "FAILED: ${program##*/}"; failed=1; }
 done
-grep "VNK-KERNEL-ERROR" "$console.txt" && failed=1
-grep -q "^VNK-KERNEL-DONE" "$console.txt" || { echo "FAILED: the VM did not reach the end of its run list"; failed=1; }
+! grep VNK-KERNEL-ERROR "$work/console.log.txt" && grep -q "^VNK-KERNEL-DONE" "$work/console.log.txt" ||
+  { echo "FAILED: a module did not load or the VM did not reach the end of its run list"; failed=1; }
 exit $failed

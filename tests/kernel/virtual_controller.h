@@ -1,107 +1,221 @@
 // The board controller as a real USB device inside the test VM: a configfs
-// gadget on dummy_hcd whose one function is FunctionFS, served from a thread
-// of the test process by the simulator's firmware model. usbcore enumerates
-// it, usbhid and hidraw bind it, and the HID library reaches it through the
-// same kernel path as a real board; the device descriptor's bcdDevice and
-// serial string are what the host reads at plug-in.
+// gadget on dummy_hcd whose one function is FunctionFS, answered from a
+// thread of the test process by the simulator's firmware model. usbcore
+// enumerates it, usbhid and hidraw bind it, so the HID library reaches it
+// through the same kernel path as a real board. bcdDevice and the serial
+// string are what the host reads at plug-in; like a real firmware, the
+// device serves its serial string from the number it holds now, while the
+// host's copy (HID_UNIQ) stays as it was at plug-in.
 //
-// Whatever reaches the device is logged, one line per report, before it is
-// answered (or, for a write, once its data has arrived):
-//   set-feature <hex> ok|refused   a feature report sent to the device
-//   get-feature <hex> ok           a feature report read back (hex "-" when refused)
-//   get-input <hex> ok             the current input report read
-//   output <hex> ok|refused        an output report written
-// usbhid leaves out report ID 0 on the wire; the device puts it back in
-// front, so the lines show the library's 33- and 13-byte buffers.
-//
-// Serial number: like a real firmware, the device serves its string
-// descriptor from the number it holds, so a serial-number write shows in
-// the next GET_DESCRIPTOR at once, while the host's copy taken at plug-in
-// (HID_UNIQ) stays old until the next enumeration.
+// Every report that reaches the device is logged, one line each, as
+// "<kind> <hex> ok|refused" (kind: set-feature, get-feature, get-input,
+// output). usbhid leaves report ID 0 out on the wire; the device puts it
+// back, so the hex is the library's buffer, trailing zero bytes left off
+// ("-" when nothing was sent back). A refused get is a stalled transfer;
+// a set cannot be refused on the wire, its data is taken first.
 #pragma once
 
 #include "firmware_model.h"
+#include "redi_device_ids.h"
 
-#include <QString>
+#include <QDir>
 #include <QStringList>
+#include <QThread>
 
-#include <array>
+#include <linux/usb/functionfs.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstring>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 class VirtualController
 {
 public:
-    // `udc` picks dummy_hcd's device controller (the VM has two), `ids`
-    // the USB IDs ("vvvv:pppp"); by default the controller's.
-    explicit VirtualController(int udc = 0, QString ids = {});
-    ~VirtualController() { stop(); }
-    VirtualController(const VirtualController &) = delete;
-    VirtualController &operator=(const VirtualController &) = delete;
-
-    // Creates the gadget with `release` as bcdDevice and the firmware's serial
-    // number, plugs it in and waits for its hidraw node. False, with the
-    // reason in `error`, when it did not come up.
-    bool start(const sim::FirmwareModel &firmware, std::uint16_t release, QString &error);
-    void stop();
-    // Unplugs the device and plugs it in again (a new enumeration and a new
-    // hidraw node); false, with the reason, when it did not come back.
-    bool replug(QString &error);
-    // Unplugs the device (in = false) or plugs it in again.
-    bool plug(bool in, QString &error);
-    QString hidrawPath() const { return m_node; }
-    // The firmware, for changes between exchanges (the serving thread reads it under the lock).
-    template <typename F>
-    void changeFirmware(F change)
+    // On dummy_hcd's device controller `udc`, with these USB IDs.
+    explicit VirtualController(int udc = 0, unsigned vendor = REDI_VENDOR_ID, unsigned product = REDI_PRODUCT_ID)
+        : m_udc(QByteArray("dummy_udc.") + QByteArray::number(udc)), m_vendor(vendor), m_product(product),
+          m_name(QStringLiteral("vnk%1_%2").arg(::getpid()).arg(udc)), m_gadget("/sys/kernel/config/usb_gadget/" + m_name)
     {
-        std::string serial;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            change(m_firmware);
-            serial = m_firmware.serial;
-        }
-        serveSerial(serial);
+    }
+    // Unplugged first: the host must not see the function vanish under it.
+    ~VirtualController()
+    {
+        QString ignored;
+        if (!m_thread.joinable())
+            return;
+        plug(false, ignored);
+        m_stop = true;
+        m_thread.join();
     }
 
-    // The log lines since the last call. Output reports reach the device
-    // after the writer has returned, so this waits up to `timeoutMs` for at
-    // least `atLeast` lines.
-    QStringList takeLines(int atLeast = 0, int timeoutMs = 3000);
+    // Builds the gadget with `release` as bcdDevice, plugs it in and waits for its hidraw node.
+    bool start(const sim::FirmwareModel &firmware, std::uint16_t release, QString &error)
+    {
+        m_firmware = firmware;
+        const QString function = m_gadget + "/functions/ffs." + m_name, mount = "/dev/ffs-" + m_name;
+        bool ok = QDir().mkpath(m_gadget + "/strings/0x409") && QDir().mkpath(m_gadget + "/configs/c.1")
+            && QDir().mkpath(function);
+        const std::pair<const char *, QByteArray> attributes[] = {
+            {"idVendor", QByteArray::number(m_vendor)},
+            {"idProduct", QByteArray::number(m_product)},
+            {"bcdDevice", QByteArray::number(release)}};
+        for (const auto &[file, value] : attributes)
+            ok = ok && put(m_gadget + '/' + file, value, &error);
+        ok = ok && serveSerial();
+        ok = ok && QFile::link(function, m_gadget + "/configs/c.1/ffs." + m_name) && QDir().mkpath(mount)
+            && ::mount(qPrintable(m_name), qPrintable(mount), "functionfs", 0, nullptr) == 0
+            && (m_ep0 = ::open(qPrintable(mount + "/ep0"), O_RDWR | O_CLOEXEC)) >= 0
+            && ::write(m_ep0, kDescriptors, kStringsAt) == kStringsAt
+            && ::write(m_ep0, kDescriptors + kStringsAt, sizeof kDescriptors - kStringsAt) == 16;
+        if (!ok) {
+            error = error.isEmpty() ? "cannot set up the gadget " + m_gadget + ": " + std::strerror(errno) : error;
+            return false;
+        }
+        m_thread = std::thread([this] { serve(); });
+        return plug(true, error);
+    }
+
+    // in = false unplugs the device (and waits for its node to go), true
+    // plugs it in again: a new enumeration and a new hidraw node.
+    bool plug(bool in, QString &error)
+    {
+        const QString old = m_node.isEmpty() ? QString() : "/sys/class/hidraw/" + m_node.mid(5);
+        if (!put(m_gadget + "/UDC", in ? m_udc : "\n", &error))
+            return false;
+        m_node.clear();
+        for (int i = 0; i < 1000 && (in ? m_node.isEmpty() : QFile::exists(old)); ++i) {
+            QThread::msleep(10);
+            const auto nodes = QDir("/sys/class/hidraw").entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+            for (const QFileInfo &n : nodes)
+                if (in && n.canonicalFilePath().contains(QString(m_udc).replace("udc", "hcd") + '/')
+                    && QFile::exists("/dev/" + n.fileName()))
+                    m_node = "/dev/" + n.fileName();
+        }
+        if (in && m_node.isEmpty())
+            error = QStringLiteral("no hidraw node appeared for the device");
+        return !in || !m_node.isEmpty();
+    }
+    bool replug(QString &error) { return plug(false, error) && plug(true, error); }
+    QString hidrawPath() const { return m_node; }
+
+    // Changes the firmware between exchanges.
+    template <typename F>
+    void change(F change)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        change(m_firmware);
+        serveSerial();
+    }
+
+    // The log lines since the last call. An output report reaches the device
+    // after its writer has returned: this waits up to 3 s for `atLeast` lines.
+    QStringList takeLines(int atLeast = 0)
+    {
+        for (int i = 0;; ++i, QThread::msleep(5)) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_lines.size() >= atLeast || i == 600)
+                return std::exchange(m_lines, {});
+        }
+    }
 
 private:
-    void serve();
-    void answerSetup(const std::uint8_t *setup);
-    void serveSerial(const std::string &serial);
-    void log(const char *kind, const std::uint8_t *data, std::size_t size, bool ok);
+    // No report IDs: a 32-byte input, a 12-byte output and a 32-byte feature
+    // report on a vendor page.
+    static constexpr std::uint8_t kReport[] = {
+        0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x20, 0x09,
+        0x02, 0x81, 0x02, 0x95, 0x0C, 0x09, 0x03, 0x91, 0x02, 0x95, 0x20, 0x09, 0x04, 0xB1, 0x02, 0xC0};
+    // FunctionFS v2, little-endian: header (magic, length, full and high
+    // speed), three descriptors at each speed (a HID interface, its HID 1.11
+    // class descriptor naming the report descriptor, an interrupt-IN
+    // endpoint polled every 10 frames or 2^6 microframes); then the strings
+    // header: none of the function's own.
+    static constexpr int kStringsAt = 70;
+    static constexpr std::uint8_t kDescriptors[] = {
+        3, 0, 0, 0, 70, 0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0,
+        9, 4, 0, 0, 1, 3, 0, 0, 0, 9, 0x21, 0x11, 1, 0, 1, 0x22, sizeof kReport, 0, 7, 5, 0x81, 3, 32, 0, 10,
+        9, 4, 0, 0, 1, 3, 0, 0, 0, 9, 0x21, 0x11, 1, 0, 1, 0x22, sizeof kReport, 0, 7, 5, 0x81, 3, 32, 0, 7,
+        2, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
-    QString m_gadget, m_udc, m_ids, m_mount;
-    sim::FirmwareModel m_firmware; // guarded by m_mutex
-    std::string m_servedSerial;    // in the gadget's string descriptor
+    static bool put(const QString &path, const QByteArray &text, QString *error = nullptr)
+    {
+        const int fd = ::open(qPrintable(path), O_WRONLY | O_CLOEXEC);
+        const bool ok = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size();
+        if (!ok && error)
+            *error = QStringLiteral("cannot write %1 to %2: %3").arg(text, path, std::strerror(errno));
+        ::close(fd);
+        return ok;
+    }
+
+    void serve()
+    {
+        usb_functionfs_event events[4];
+        for (pollfd ready{m_ep0, POLLIN, 0}; !m_stop;) {
+            const ssize_t n = ::poll(&ready, 1, 100) > 0 ? ::read(m_ep0, events, sizeof events) : 0;
+            for (ssize_t i = 0; i < n / ssize_t(sizeof *events); ++i)
+                if (events[i].type == FUNCTIONFS_SETUP)
+                    answer(events[i].u.setup);
+        }
+    }
+
+    // A SET_REPORT's data arrives through read(ep0), a reply leaves through
+    // write(ep0); a transfer in the wrong direction stalls the request.
+    void answer(const usb_ctrlrequest &setup)
+    {
+        const unsigned type = setup.wValue >> 8, length = setup.wLength; // the VM is little-endian
+        std::uint8_t r[64] = {}, reply[64]; // report ID 0, then what the wire carries
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (setup.bRequestType == 0x81 && setup.bRequest == USB_REQ_GET_DESCRIPTOR && type == 0x22) {
+            ::write(m_ep0, kReport, std::min<size_t>(length, sizeof kReport));
+        } else if (setup.bRequestType == 0x21 && setup.bRequest == 0x09) { // SET_REPORT
+            const std::size_t size = std::max<ssize_t>(::read(m_ep0, r + 1, std::min(length, 63u)), 0) + 1;
+            std::memcpy(reply, r, sizeof r);
+            const bool ok = type == 2 ? m_firmware.outputReport(r, size)
+                                      : type == 3 && size == sim::ReportSize && m_firmware.handleFeature(reply, r[1]);
+            m_reply = ok && type == 3 && r[1] == 1 ? QByteArray(reinterpret_cast<char *>(reply), sim::ReportSize) : "";
+            log(type == 2 ? "output" : "set-feature", r, size, ok);
+            serveSerial();
+        } else if (setup.bRequestType == 0xA1 && setup.bRequest == 0x01) { // GET_REPORT
+            const bool ok = (setup.wValue & 0xFF) == 0 && (type == 1 || (type == 3 && !m_reply.isEmpty()));
+            if (ok && type == 1)
+                m_firmware.inputReport(r);
+            else if (ok)
+                std::memcpy(r, m_reply.constData(), sim::ReportSize);
+            m_reply.clear();
+            log(type == 1 ? "get-input" : "get-feature", r, ok ? sim::ReportSize : 0, ok);
+            ok ? ::write(m_ep0, r + 1, std::min<size_t>(length, sim::ReportSize - 1)) : ::read(m_ep0, r, 0);
+        } else { // SET_IDLE among them
+            (setup.bRequestType & USB_DIR_IN) ? ::read(m_ep0, r, 0) : ::write(m_ep0, r, 0);
+        }
+    }
+
+    // Under m_mutex: the serial string tells the number the firmware holds.
+    bool serveSerial()
+    {
+        return put(m_gadget + "/strings/0x409/serialnumber", QByteArray::fromStdString(m_firmware.serial));
+    }
+
+    void log(const char *kind, const std::uint8_t *data, std::size_t size, bool ok)
+    {
+        while (size && !data[size - 1])
+            --size;
+        const QByteArray hex = size ? QByteArray(reinterpret_cast<const char *>(data), int(size)).toHex() : "-";
+        m_lines << QStringLiteral("%1 %2 %3").arg(kind, hex, ok ? "ok" : "refused");
+    }
+
+    QByteArray m_udc;
+    unsigned m_vendor, m_product;
+    QString m_name, m_gadget, m_node;
+    std::mutex m_mutex; // guards the three below
+    sim::FirmwareModel m_firmware;
+    QStringList m_lines;
+    QByteArray m_reply; // a get's, until it is read
     int m_ep0 = -1;
-    QString m_node;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
-    std::mutex m_mutex; // guards m_firmware, m_lines, m_pendingReply
-    QStringList m_lines;
-    std::optional<std::array<std::uint8_t, sim::ReportSize>> m_pendingReply; // a get's, until it is read
 };
-
-// Waits until a program started with VNK_PAUSE_FILE=`pauseFile` holds
-// between two exchanges (exchange_pause.cpp), re-plugs `device` and lets the
-// program go on.
-bool replugAtPause(VirtualController &device, const QString &pauseFile, QString &error);
-
-// LD_PRELOAD's value for `libraries`; a sanitized build needs its runtime
-// loaded ahead of them, the one this process runs with.
-QString preloadList(QStringList libraries);
-
-// The log line of a report of `size` bytes that starts with `hex` and is
-// zero after it.
-QString deviceLine(const char *kind, const QString &hex, const char *verdict = "ok", int size = sim::ReportSize);
-// A feature request as hex: direction, target, length, index, 0, then the
-// value's `length` bytes, low byte first.
-QString requestHex(int direction, int target, int length, int index, unsigned value = 0);
-// `length` bytes of `value`, low byte first, as hex.
-QString valueHex(unsigned value, int length);
