@@ -16,7 +16,11 @@
 
 namespace sim {
 
-Simulator &simulator() { static Simulator s; return s; }
+Simulator &simulator()
+{
+    static Simulator s;
+    return s;
+}
 
 namespace {
 
@@ -59,7 +63,12 @@ int handle(Function function, const char *target, std::string device, std::strin
                 return false;
         return r.function == call.function;
     });
-    call.result = rule != rules.end() ? (rules.erase(rule), "injected") : take() ? "ok" : "rejected";
+    if (rule != rules.end()) {
+        rules.erase(rule);
+        call.result = "injected";
+    } else if (!take()) {
+        call.result = "rejected";
+    }
     call.reply.assign(reply, reply && call.ok() ? reply + ReportSize : reply);
     simulator().log.push_back(call);
     detail::afterCall(call);
@@ -74,20 +83,29 @@ bool parse(const std::string &text, unsigned long max, T &out)
     const std::size_t from = text.rfind("0x", 0) == 0 ? 2 : 0;
     char *end = nullptr;
     const unsigned long n = std::strtoul(text.c_str() + from, &end, from ? 16 : 10);
-    return std::isxdigit(static_cast<unsigned char>(text.c_str()[from])) && !*end && n <= max && (out = static_cast<T>(n), true);
+    if (!std::isxdigit(static_cast<unsigned char>(text.c_str()[from])) || *end || n > max)
+        return false;
+    out = static_cast<T>(n);
+    return true;
 }
 bool parse(const std::string &text, unsigned long max, std::string &out)
 {
     std::string s;
-    unsigned char byte = 0;
-    for (std::size_t i = 0; i < text.size(); i += text[i] == '\\' ? 4 : 1)
-        if (text[i] != '\\')
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned char byte = 0;
+        if (text[i] != '\\') {
             s += text[i];
-        else if (text.compare(i, 2, "\\x") == 0 && parse("0x" + text.substr(i + 2, 2), 0xFF, byte) && text.size() >= i + 4)
+        } else if (text.compare(i, 2, "\\x") == 0 && i + 4 <= text.size() && parse("0x" + text.substr(i + 2, 2), 0xFF, byte)) {
             s += static_cast<char>(byte);
-        else
+            i += 3;
+        } else {
             return false;
-    return !s.empty() && s.size() <= max && (out = s, true);
+        }
+    }
+    if (s.empty() || s.size() > max)
+        return false;
+    out = s;
+    return true;
 }
 std::string show(const std::string &text) { return escape(text); }
 std::string show(unsigned long number) { return std::to_string(number); }
@@ -114,7 +132,12 @@ void forEachKey(Simulator &s, F f)
 }
 
 // Sets *error, when wanted, and gives false.
-bool fail(std::string *error, const std::string &why) { return error && (*error = why).empty(); }
+bool fail(std::string *error, const std::string &why)
+{
+    if (error)
+        *error = why;
+    return false;
+}
 
 } // namespace
 
@@ -158,7 +181,7 @@ bool loadStateText(const std::string &text, std::string *error)
 
 bool addFailRules(const std::string &text, std::string *error)
 {
-    static const std::regex syntax(R"((find|feature|input|output)(@(set|get|\*|\d{1,3})/(ram|flash|action|\*|\d{1,3})/(\*|\d{1,3})/(\*|\d{1,3}))?)");
+    static const std::regex syntax(R"((find|feature|input|output)(@(set|get)/(ram|flash|action|\*)/(\d{1,3})/(\d{1,3}))?)");
     static const std::map<std::string, int> words = {{"find", 0}, {"feature", 1}, {"input", 2}, {"output", 3}, {"*", -1},
                                                      {"set", 0},  {"get", 1},     {"ram", 0},   {"flash", 1},  {"action", 0x80}};
     std::istringstream in(std::regex_replace(text, std::regex("[,;]"), " "));
@@ -209,7 +232,10 @@ int Usk_Feature_a(const char *deviceName, unsigned char *report, int get)
 int Usk_GetCurrentInReport_a(const char *deviceName, unsigned char *report, int length)
 {
     return handle(Function::GetInReport, deviceName, logName(deviceName), "len=" + std::to_string(length), nullptr, 0, report, [&] {
-        return ours(deviceName) && report && length == int(ReportSize) && (simulator().firmware.inputReport(report), true);
+        if (!ours(deviceName) || !report || length != int(ReportSize))
+            return false;
+        simulator().firmware.inputReport(report);
+        return true;
     });
 }
 

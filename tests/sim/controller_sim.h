@@ -19,7 +19,6 @@ constexpr const char *DefaultDeviceName = "/dev/hidraw-sim";
 
 enum class Function : std::uint8_t { FindSensor, Feature, GetInReport, SendOutReport };
 
-
 // One library call as the simulator saw it.
 struct Call {
     Function function = Function::Feature;
@@ -36,8 +35,11 @@ struct Call {
 };
 
 // Fails the next call of `function` that matches, once. For Usk_Feature_a a
-// pattern may name request bytes 1 to 4; -1 matches any value.
-struct FailRule { Function function = Function::Feature; std::array<int, 4> pattern = {-1, -1, -1, -1}; };
+// pattern names request bytes 1 to 4; -1 matches any value.
+struct FailRule {
+    Function function = Function::Feature;
+    std::array<int, 4> pattern = {-1, -1, -1, -1};
+};
 
 struct Simulator {
     FirmwareModel firmware;
@@ -59,20 +61,12 @@ Simulator &simulator();
 
 inline void reset() { simulator() = Simulator{}; }
 inline void setRamValue(Param p, std::uint16_t v) { simulator().firmware.value(Bank::Ram, p) = v; }
-inline void setFlashValue(Param p, std::uint16_t v) { simulator().firmware.value(Bank::Flash, p) = v; }
-inline std::string serialNumber() { return simulator().firmware.serial; }
-// A board plugged in with this number: the firmware and the kernel's cache agree.
-inline void setSerialNumber(const std::string &text) { simulator().firmware.serial = simulator().pluggedSerial = text; }
 inline void setSerialCached(bool on) { simulator().serialCached = on; }
-inline void setReleaseNumber(std::uint16_t bcd) { simulator().release = bcd; }
-inline void setDeviceName(const std::string &name) { simulator().device = name; }
 inline void setInputLevels(std::uint8_t levels) { simulator().firmware.inputLevels = levels; }
 inline void setStatusByte(std::uint8_t status) { simulator().firmware.status = status; }
-inline void setOutputLevels(std::uint8_t levels) { simulator().firmware.outputLevels = levels; }
 inline void setAbsent(bool absent) { simulator().absent = absent; }
 inline void setIgnoreWrites(bool on) { simulator().firmware.ignoreWrites = on; }
 
-inline void failNext(Function f) { simulator().failRules.push_back({f, {-1, -1, -1, -1}}); }
 // Adds rules in the REDI_SIM_FAIL syntax (README.md); false, with *error
 // set, at the first bad one.
 bool addFailRules(const std::string &text, std::string *error = nullptr);

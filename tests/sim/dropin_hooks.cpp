@@ -17,26 +17,37 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include <unistd.h>
 
 namespace {
 
-struct StateFile { std::string path, written; }; // written: what the simulator last wrote there
-bool hasSecond = false, secondCurrent = false;
+struct StateFile {
+    std::string path;
+    std::string written; // what the simulator last wrote there
+};
+bool hasSecond = false;
+bool secondCurrent = false;
 std::string logPath;
 StateFile file, otherFile;
 sim::Simulator other;
 
-[[noreturn]] void die(const std::string &why) { std::fprintf(stderr, "redi-sim: %s\n", why.c_str()), std::abort(); }
+[[noreturn]] void die(const std::string &why)
+{
+    std::fprintf(stderr, "redi-sim: %s\n", why.c_str());
+    std::abort();
+}
 
 std::string variable(const char *name) { return std::getenv(name) ? std::getenv(name) : ""; }
 
 bool flag(const char *name)
 {
     const std::string value = variable(name);
-    return value == "" || value == "0" || value == "1" ? value == "1" : (die(std::string(name) + "=" + value + ": want 0 or 1"), false);
+    if (value != "" && value != "0" && value != "1")
+        die(std::string(name) + "=" + value + ": want 0 or 1");
+    return value == "1";
 }
 
 // Written aside and renamed, so that a reader never sees half a file.
@@ -88,9 +99,10 @@ void configure()
     file.path = variable("REDI_SIM_STATE");
     otherFile.path = variable("REDI_SIM_SECOND_STATE");
     hasSecond = !otherFile.path.empty();
-    for (int i = 0; i < 2; ++i, swapControllers()) { // a missing file gets created
+    for (int i = 0; i < 2; ++i) { // both controllers; a missing file gets created
         loadState();
         writeState();
+        swapControllers();
     }
 }
 
@@ -98,7 +110,8 @@ void configure()
 
 void sim::detail::beforeCall(const char *device)
 {
-    [[maybe_unused]] static const bool configured = (configure(), true);
+    static std::once_flag configured;
+    std::call_once(configured, configure);
     const std::string &second = secondCurrent ? simulator().device : other.device;
     if (hasSecond && (device && second == device) != secondCurrent)
         swapControllers();
@@ -127,9 +140,13 @@ extern "C" int Redi_EnumerateControllers(RediControllerInfo *list, int capacity)
     sim::detail::beforeCall(nullptr);
     int count = 0;
     for (const sim::Simulator *s : {&sim::simulator(), hasSecond ? &other : nullptr})
-        if (s && (s == &other || !s->absent) && count++ < capacity) {
-            sim::detail::describe(list[count - 1] = RediControllerInfo{}, *s, s->firmware.serial);
-            list[count - 1].openError = s->absent ? EACCES : 0;
+        if (s && (s == &other || !s->absent)) {
+            if (count < capacity) {
+                list[count] = RediControllerInfo{};
+                sim::detail::describe(list[count], *s, s->firmware.serial);
+                list[count].openError = s->absent ? EACCES : 0;
+            }
+            ++count;
         }
     return count;
 }

@@ -17,7 +17,11 @@ const std::array<ParamInfo, ParamCount> kParams = {{
 // Request bytes (controller/feature_report.h names the same ones).
 constexpr std::size_t kDirection = 1, kTarget = 2, kLength = 3, kIndex = 4, kIndexHigh = 5, kValue = 6;
 
-bool zeroFrom(const std::uint8_t *r, std::size_t from, std::size_t to = ReportSize) { return std::all_of(r + std::min(from, to), r + to, [](std::uint8_t b) { return !b; }); }
+// Bytes from..to-1 are all zero (none when from is past to).
+bool zeroFrom(const std::uint8_t *r, std::size_t from, std::size_t to = ReportSize)
+{
+    return std::all_of(r + std::min(from, to), r + to, [](std::uint8_t b) { return b == 0; });
+}
 
 } // namespace
 
@@ -45,8 +49,12 @@ bool FirmwareModel::handleFeature(std::uint8_t *r, int get)
         r[3] = static_cast<std::uint8_t>(param->length == 2 ? ram[p] >> 8 : 0);
         return true;
     }
-    if (r[kTarget] == 0x80) // an action, counted
-        return r[kLength] == 0 && r[kIndex] < actions.size() && zeroFrom(r, kValue) && ++actions[r[kIndex]];
+    if (r[kTarget] == 0x80) { // an action, counted
+        if (r[kLength] != 0 || r[kIndex] >= actions.size() || !zeroFrom(r, kValue))
+            return false;
+        ++actions[r[kIndex]];
+        return true;
+    }
     if (r[kTarget] == 1 && r[kLength] == 20 && r[kIndex] == 0) {
         // The serial number: bytes 6 to 12 are fixed; from byte 13 come one
         // to nine UTF-16LE code units below 0x100 (the device record holds
@@ -57,7 +65,8 @@ bool FirmwareModel::handleFeature(std::uint8_t *r, int get)
             text += r[at + 1] == 0 ? static_cast<char>(r[at]) : '\0';
         if (std::memcmp(r + 6, "USBSN\x14\x03", 7) != 0 || text.empty() || text.find('\0') != std::string::npos || !zeroFrom(r, at))
             return false;
-        serial = ignoreWrites ? serial : text;
+        if (!ignoreWrites)
+            serial = text;
         return true;
     }
     if (r[kTarget] > 1 || param == kParams.end() || !zeroFrom(r, kValue + r[kLength]))
@@ -76,7 +85,10 @@ void FirmwareModel::inputReport(std::uint8_t *out) const
 
 bool FirmwareModel::outputReport(const std::uint8_t *data, std::size_t size)
 {
-    return data && size == OutputReportSize && data[0] == 0 && zeroFrom(data, 2, size) && (outputLevels = data[1], true);
+    if (!data || size != OutputReportSize || data[0] != 0 || !zeroFrom(data, 2, size))
+        return false;
+    outputLevels = data[1];
+    return true;
 }
 
 } // namespace sim

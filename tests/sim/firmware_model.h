@@ -33,7 +33,6 @@ struct ParamInfo {
     std::uint16_t factory; // in both banks
 };
 const std::array<ParamInfo, ParamCount> &parameters();
-inline const ParamInfo &info(Param p) { return parameters()[static_cast<std::size_t>(p)]; }
 
 enum class Bank : std::uint8_t { Ram = 0, Flash = 1 };
 enum class Action : std::uint8_t { ResetThrmPin = 0, ServeWatchdog = 1, ResetWatchdogPin = 2 };

@@ -30,8 +30,8 @@ private slots:
         QFETCH(QString, line);
         const QStringList words = line.split(' ');
         sim::reset();
-        sim::setRamValue(sim::Param::SampleRate, 0x1234);
-        sim::setFlashValue(sim::Param::SampleRate, 0x0777);
+        sim::simulator().firmware.value(sim::Bank::Ram, sim::Param::SampleRate) = 0x1234;
+        sim::simulator().firmware.value(sim::Bank::Flash, sim::Param::SampleRate) = 0x0777;
         const QStringList before = QString::fromStdString(sim::stateText()).split('\n');
         const int size = words[0] == "out" ? REDI_OUTPUT_REPORT_SIZE : REDI_REPORT_SIZE;
         const QByteArray request = QByteArray::fromHex(words[1].toLatin1()).leftJustified(size, '\0');

@@ -37,12 +37,13 @@
 #if REGISTRY_STAND_IN
 #include <dlfcn.h>
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <random>
+
+#include "temp_store.h"
 
 // SQLite's syncs reach these definitions before the C library's.
 static int syncs = 0;
@@ -130,24 +131,19 @@ std::string sql(const std::string &step, const std::string &name) {
     std::string statement = fileSteps.at(step);
     if (statement.find('%') != std::string::npos)
         statement.replace(statement.find('%'), 1, name);
-    sqlite3 *db = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-    sqlite3_open(storeFile.c_str(), &db);
-    sqlite3_busy_timeout(db, 5000);
-    const int rc = sqlite3_prepare_v2(db, statement.c_str(), -1, &stmt, nullptr) ? SQLITE_ERROR : sqlite3_step(stmt);
-    const unsigned char *text = rc == SQLITE_ROW ? sqlite3_column_text(stmt, 0) : nullptr;
-    std::string result = text ? reinterpret_cast<const char *>(text) : rc == SQLITE_DONE ? "SUCCESS" : sqlite3_errmsg(db);
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return result;
+    const std::string result = queryStore(storeFile, statement, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    return result.empty() ? "SUCCESS" : result;
 }
 
 // The writer killed `rounds` times at random moments of its saves while this
-// process reads: "whole" when every reading saw a whole table and after each
-// kill the table is the whole old one or one of the writer's, none older
-// than the last it reported.
+// process reads: "whole" when every reading, also the one after each kill,
+// saw a whole table, and after each kill the table is the old one or one of
+// the writer's, none older than the last it reported.
 std::string killedSaves(int rounds) {
     std::mt19937 random(std::random_device{}());
+    GuardTable table;
+    // Read as the service and the CLI read.
+    const auto whole = [&table] { return sql("whole", "") == "20 1" && readGuardTable(table) == GuardResult::Ok; };
     std::uint32_t current = 0; // the row saves zeros first
     for (int round = 0, saves = 0; round < rounds; ++round) {
         const std::string first = std::to_string(current + 1);
@@ -162,22 +158,19 @@ std::string killedSaves(int rounds) {
         bool fine = read(report[0], &reported, 4) == 4 && reported == 0;
         // Killed after up to 20 ms, a few saves: sometimes in the first, often later.
         const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 20000);
-        for (GuardTable table; fine && std::chrono::steady_clock::now() < end;) // as the service and the CLI read
-            fine = sql("whole", "") == "20 1" && readGuardTable(table) == GuardResult::Ok;
+        while (fine && std::chrono::steady_clock::now() < end)
+            fine = whole();
         kill(writer, SIGKILL);
         waitpid(writer, nullptr, 0);
         for (std::uint32_t n = 0; read(report[0], &n, 4) == 4; ++saves)
             reported = n;
         close(report[0]);
-        const std::string after = guardRun({"load"});
-        const std::uint32_t got = std::uint32_t(std::strtoul(after.c_str() + 3, nullptr, 10));
-        std::string whole = "Ok";
-        for (std::size_t i = 0; i < 2 * guardLineCount; ++i)
-            whole += (i % guardLineCount ? "," : " ") + std::to_string(got);
+        fine = fine && whole();
+        const std::uint32_t got = table.levels[0];
         const bool written = got == current || (got > current && got <= (reported ? reported + 1 : current + 1));
-        if (!fine || after != whole || got < reported || !written)
-            return "round " + std::to_string(round) + (fine ? "" : ": a reading failed") + ": " + after + " after "
-                + std::to_string(current) + ", " + std::to_string(reported) + " reported";
+        if (!fine || got < reported || !written)
+            return "round " + std::to_string(round) + (fine ? ": " : ": a reading failed: ") + std::to_string(got)
+                + " after " + std::to_string(current) + ", " + std::to_string(reported) + " reported";
         current = got;
         if (round == rounds - 1 && saves == 0)
             return "no save completed";
@@ -207,12 +200,11 @@ std::string run(const std::vector<std::string> &w) {
         return sql(w[0], w.size() > 1 ? w[1] : "");
 #endif
     } else if (w[0] == "keys") {
-        const Registry &registry = Registry::instance();
         HKEY had = nullptr;
         {
-            RegistryKey first = registry.openKey(localMachineKey(), name, true), second(std::move(first));
+            RegistryKey first = Registry::instance().openKey(localMachineKey(), name, true), second(std::move(first));
             had = second.handle();
-            second = registry.openKey(localMachineKey(), name + "\\B", true);
+            second = Registry::instance().openKey(localMachineKey(), name + "\\B", true);
             detail = (first.isOpen() ? " moved-from open " : " ") + codeText(RegCloseKey(std::exchange(had, second.handle())));
         }
         rc = RegCloseKey(had);

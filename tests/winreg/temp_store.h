@@ -1,14 +1,34 @@
 // A registry store of its own for one test: while a TempStore lives,
-// VNKESTRIX_REGISTRY names a file in a fresh temporary directory. query()
-// looks at that file as another process would.
+// VNKESTRIX_REGISTRY names a file in a fresh temporary directory.
 #pragma once
-
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <sqlite3.h>
 
 #include <string>
+
+// Runs `sql` on the store file `path` with a connection of its own: the first
+// column of the first row as text ("" when there is none), or "error: ..."
+// when SQLite refuses.
+inline std::string queryStore(const std::string &path, const std::string &sql, int flags = SQLITE_OPEN_READWRITE) {
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *stmt = nullptr;
+    std::string result;
+    int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+    if (rc == SQLITE_OK && (rc = sqlite3_busy_timeout(db, 5000)) == SQLITE_OK)
+        rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
+    for (const unsigned char *text; rc == SQLITE_OK || rc == SQLITE_ROW;)
+        if ((rc = sqlite3_step(stmt)) == SQLITE_ROW && (text = sqlite3_column_text(stmt, 0)) && result.empty())
+            result = reinterpret_cast<const char *>(text);
+    sqlite3_finalize(stmt);
+    result = rc == SQLITE_DONE ? result : "error: " + std::string(sqlite3_errmsg(db));
+    sqlite3_close(db);
+    return result;
+}
+
+// The registry conformance program shares queryStore, without Qt.
+#ifdef QT_CORE_LIB
+#include <QFile>
+#include <QTemporaryDir>
 
 class TempStore {
 public:
@@ -21,23 +41,8 @@ public:
         use(dir_.filePath(QStringLiteral("file/registry.sqlite3")));
     }
 
-    // Runs `sql` with a connection of its own; the first column of the first
-    // row as text ("" when there is none), or "error: ..." when SQLite refuses.
-    std::string query(const char *sql) const {
-        sqlite3 *db = nullptr;
-        sqlite3_stmt *stmt = nullptr;
-        std::string result;
-        int rc = sqlite3_open_v2(path_.toLocal8Bit().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        if (rc == SQLITE_OK && (rc = sqlite3_busy_timeout(db, 5000)) == SQLITE_OK)
-            rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-        for (const unsigned char *text; rc == SQLITE_OK || rc == SQLITE_ROW;)
-            if ((rc = sqlite3_step(stmt)) == SQLITE_ROW && (text = sqlite3_column_text(stmt, 0)) && result.empty())
-                result = reinterpret_cast<const char *>(text);
-        sqlite3_finalize(stmt);
-        result = rc == SQLITE_DONE ? result : "error: " + std::string(sqlite3_errmsg(db));
-        sqlite3_close(db);
-        return result;
-    }
+    // Runs `sql` with a connection of its own, as another process would.
+    std::string query(const char *sql) const { return queryStore(path_.toLocal8Bit().toStdString(), sql); }
 
 private:
     void use(const QString &path) { qputenv("VNKESTRIX_REGISTRY", (path_ = path).toLocal8Bit()); }
@@ -45,3 +50,4 @@ private:
     QTemporaryDir dir_;
     QString path_;
 };
+#endif
