@@ -109,12 +109,12 @@ private slots:
             QTest::addColumn<QString>(column);
         QFile cases(VNK_CASES);
         QVERIFY(cases.open(QIODevice::ReadOnly | QIODevice::Text));
-        for (const QString &line : QString::fromUtf8(cases.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        const QStringList rows = QString::fromUtf8(cases.readAll()).split('\n').filter(QRegularExpression("^[^#]"));
+        for (const QString &line : rows) {
             QStringList f = line.split(QStringLiteral(" | "));
             f.replaceInStrings(QRegularExpression("^-$"), QString()); // none
-            QVERIFY2(line.startsWith('#') || f.size() == 6, qPrintable(line));
-            if (!line.startsWith('#'))
-                QTest::newRow(qPrintable(f[0])) << f[1] << f[2] << f[3] << f[4].replace("\\n", "\n") << f[5];
+            QVERIFY2(f.size() == 6, qPrintable(line));
+            QTest::newRow(qPrintable(f[0])) << f[1] << f[2] << f[3] << f[4].replace("\\n", "\n") << f[5];
         }
     }
 
