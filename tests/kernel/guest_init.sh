@@ -1,9 +1,9 @@
 #!/bin/busybox sh
 # /init of the kernel-suite VM: loads the USB and HID modules (in the order
 # of their names; dummy_hcd with two device controllers, for another HID
-# device beside the controller), runs every program of /vnk-test/run-list in
-# order and powers off. The host reads the verdicts from the console:
-# "VNK-KERNEL-END <program> <exit code>" per program, then "VNK-KERNEL-DONE".
+# device beside the controller), runs the program named in /vnk-test/run and
+# powers off. The host reads the verdict from the console:
+# "VNK-KERNEL-END <program> <exit code>".
 /bin/busybox --install -s /bin
 export PATH=/bin:/usr/bin
 mount -t proc proc /proc
@@ -23,9 +23,7 @@ echo root:x:0:0:root:/tmp:/bin/sh >/etc/passwd
 echo root:x:0: >/etc/group
 . /vnk-test/env
 cd /tmp
-while IFS= read -r program <&3; do
-  "$program" </dev/null
-  echo "VNK-KERNEL-END $program $?"
-done 3</vnk-test/run-list
-echo "VNK-KERNEL-DONE"
+program=$(cat /vnk-test/run)
+"$program" </dev/null
+echo "VNK-KERNEL-END $program $?"
 poweroff -f

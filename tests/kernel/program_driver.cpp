@@ -12,7 +12,7 @@
 // the serial-number field without editing it, presses "Save Misc. Settings
 // to Flash", prints the boxes that came ("driver: box <title> | <text>",
 // each answered with OK) and closes the window, so the program ends with its
-// own exit code: 3 when no main window came within a minute.
+// own exit code.
 #include "modal_box_catcher.h"
 #include "redi.h"
 
@@ -55,15 +55,13 @@ void startDriver()
         return; // the command line: only held, not driven
     auto *catcher = new ModalBoxCatcher(ModalBoxCatcher::Answer::Accept, app);
     auto *timer = new QTimer(app);
-    QObject::connect(timer, &QTimer::timeout, app, [timer, catcher, steps = 0]() mutable {
+    QObject::connect(timer, &QTimer::timeout, app, [timer, catcher] {
         for (QWidget *window : QApplication::topLevelWidgets()) {
             if (window->inherits("VnKestrix") && window->isVisible() && !QApplication::activeModalWidget()) {
                 timer->stop();
                 return drive(window, *catcher);
             }
         }
-        if (++steps > 3000)
-            QCoreApplication::exit(3);
     });
     timer->start(20);
 }

@@ -2,27 +2,27 @@
 # The kernel suite, as CTest runs it: packs an initramfs with the USB gadget
 # and HID modules, busybox, guest_init.sh as /init and the given programs
 # with every library ldd lists for them (at the host's paths), boots Debian's
-# kernel with it in qemu (software emulation, no KVM), runs the programs
-# there in order and passes only when every one of them exited with 0.
+# kernel with it in qemu (software emulation, no KVM), runs the program
+# there and passes only when it exited with 0.
 #
-#   run_kernel_suite.sh --work DIR --run PROGRAM... [--with FILE]...
+#   run_kernel_suite.sh --work DIR --run PROGRAM [--with FILE]...
 #
-#   --run   a test program to run in the guest (in the order given)
-#   --with  another program or library the tests start or load
+#   --run   the test program to run in the guest
+#   --with  another program, library or data file the test starts or reads
 #
-# Exit codes: 0 all passed, 1 a test failed or the VM did not finish,
+# Exit codes: 0 passed, 1 the test failed or the VM did not finish,
 # 77 qemu, cpio, a static busybox or a kernel with the modules is missing
 # here (a skip, with the reason). VNK_KERNEL=/boot/vmlinuz-VERSION picks the
 # kernel; otherwise the newest one with the modules is booted.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-work="" runs=() withs=()
+work="" run="" withs=()
 while [ $# -ge 2 ]; do
-  case "$1" in --work) work=$2 ;; --run) runs+=("$2") ;; --with) withs+=("$2") ;; *) break ;; esac
+  case "$1" in --work) work=$2 ;; --run) run=$2 ;; --with) withs+=("$2") ;; *) break ;; esac
   shift 2
 done
-[ -n "$work" ] && [ ${#runs[@]} -gt 0 ] && [ $# = 0 ] || { echo "usage: $0 --work DIR --run PROGRAM... [--with FILE]..." >&2; exit 2; }
+[ -n "$work" ] && [ -n "$run" ] && [ $# = 0 ] || { echo "usage: $0 --work DIR --run PROGRAM [--with FILE]..." >&2; exit 2; }
 skip() { echo "SKIP: $*"; exit 77; }
 
 [ "$(uname -m)" = x86_64 ] || skip "the VM is x86_64, this machine $(uname -m)"
@@ -57,9 +57,8 @@ for d in bin sbin lib lib64; do if [ -L /$d ]; then ln -s usr/$d "$root/$d"; els
 extras=$(ls /usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqoffscreen.so /etc/fonts/fonts.conf \
   /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf 2>/dev/null || true)
 [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]+) ]] && extras+=" ${BASH_REMATCH[1]}"
-for f in "${runs[@]}" "${withs[@]}" $extras; do
+for f in "$run" "${withs[@]}" $extras; do
   libs=$(ldd "$f" 2>/dev/null || true) # none for a data file
-  ! grep "not found" <<<"$libs" || { echo "run_kernel_suite: $f lacks a library" >&2; exit 1; }
   for p in "$f" $(grep -o '/[^ ]*' <<<"$libs"); do cp -nL --parents "$p" "$root"; done
 done
 find "$root" -type f -exec objcopy --strip-debug {} \; 2>/dev/null || true
@@ -69,25 +68,15 @@ while read -r f; do
 done < <(module_files "${kernel##*/vmlinuz-}")
 install -m 755 "$busybox" "$root/bin/busybox"
 install -m 755 "$here/guest_init.sh" "$root/init"
-printf '%s\n' "${runs[@]}" >"$root/vnk-test/run-list"
+echo "$run" >"$root/vnk-test/run"
 for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do printf 'export %s=%q\n' $name "${!name:-}"; done >"$root/vnk-test/env"
 # zstd -3 packs and the guest unpacks fastest; gzip -1 without zstd.
-pack=(gzip -1)
-command -v zstd >/dev/null && pack=(zstd -3 -q)
-(cd "$root" && find . -mindepth 1 | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0) | "${pack[@]}" >"$work/initramfs.img"
+pack=$(command -v zstd >/dev/null && echo "zstd -3 -q" || echo "gzip -1")
+(cd "$root" && find . -mindepth 1 | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0) | $pack >"$work/initramfs.img"
 rm -rf "$root"
-echo "kernel $kernel; image $(du -h "$work/initramfs.img" | cut -f1)"
 
 # ---- The run. The console is the only channel out of the VM; it ends lines with CR LF.
 timeout --foreground 420 "$qemu" -accel tcg -cpu max -m 1024 -smp 1 -kernel "$kernel" -initrd "$work/initramfs.img" \
   -append "console=ttyS0 quiet panic=-1" -display none -serial stdio -monitor none -nic none -no-reboot \
-  </dev/null 2>&1 | tee "$work/console.log" || true
-tr -d '\r' <"$work/console.log" >"$work/console.log.txt"
-failed=0
-for program in "${runs[@]}"; do
-  grep -q "^VNK-KERNEL-END $program 0$" "$work/console.log.txt" && echo "passed: ${program##*/}" ||
-    { echo "FAILED: ${program##*/}"; failed=1; }
-done
-! grep VNK-KERNEL-ERROR "$work/console.log.txt" && grep -q "^VNK-KERNEL-DONE" "$work/console.log.txt" ||
-  { echo "FAILED: a module did not load or the VM did not reach the end of its run list"; failed=1; }
-exit $failed
+  </dev/null 2>&1 | tr -d '\r' | tee "$work/console.log.txt" || true
+grep -q "^VNK-KERNEL-END $run 0$" "$work/console.log.txt"

@@ -66,7 +66,7 @@ public:
             {"idProduct", QByteArray::number(m_product)},
             {"bcdDevice", QByteArray::number(release)}};
         for (const auto &[file, value] : attributes)
-            ok = ok && put(m_gadget + '/' + file, value, &error);
+            ok = ok && put(m_gadget + '/' + file, value);
         ok = ok && serveSerial();
         ok = ok && QFile::link(function, m_gadget + "/configs/c.1/ffs." + m_name) && QDir().mkpath(mount)
             && ::mount(qPrintable(m_name), qPrintable(mount), "functionfs", 0, nullptr) == 0
@@ -74,7 +74,7 @@ public:
             && ::write(m_ep0, kDescriptors, kStringsAt) == kStringsAt
             && ::write(m_ep0, kDescriptors + kStringsAt, sizeof kDescriptors - kStringsAt) == 16;
         if (!ok) {
-            error = error.isEmpty() ? "cannot set up the gadget " + m_gadget + ": " + std::strerror(errno) : error;
+            error = "cannot set up the gadget " + m_gadget + ": " + std::strerror(errno);
             return false;
         }
         m_thread = std::thread([this] { serve(); });
@@ -86,10 +86,9 @@ public:
     bool plug(bool in, QString &error)
     {
         const QString old = m_node.isEmpty() ? QString() : "/sys/class/hidraw/" + m_node.mid(5);
-        if (!put(m_gadget + "/UDC", in ? m_udc : "\n", &error))
-            return false;
+        const bool written = put(m_gadget + "/UDC", in ? m_udc : "\n");
         m_node.clear();
-        for (int i = 0; i < 1000 && (in ? m_node.isEmpty() : QFile::exists(old)); ++i) {
+        for (int i = 0; written && i < 1000 && (in ? m_node.isEmpty() : QFile::exists(old)); ++i) {
             QThread::msleep(10);
             const auto nodes = QDir("/sys/class/hidraw").entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
             for (const QFileInfo &n : nodes)
@@ -98,8 +97,8 @@ public:
                     m_node = "/dev/" + n.fileName();
         }
         if (in && m_node.isEmpty())
-            error = QStringLiteral("no hidraw node appeared for the device");
-        return !in || !m_node.isEmpty();
+            error = written ? "no hidraw node appeared for the device" : "cannot write the gadget's UDC";
+        return written && (!in || !m_node.isEmpty());
     }
     bool replug(QString &error) { return plug(false, error) && plug(true, error); }
     QString hidrawPath() const { return m_node; }
@@ -142,14 +141,10 @@ private:
         9, 4, 0, 0, 1, 3, 0, 0, 0, 9, 0x21, 0x11, 1, 0, 1, 0x22, sizeof kReport, 0, 7, 5, 0x81, 3, 32, 0, 7,
         2, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
-    static bool put(const QString &path, const QByteArray &text, QString *error = nullptr)
+    static bool put(const QString &path, const QByteArray &text)
     {
-        const int fd = ::open(qPrintable(path), O_WRONLY | O_CLOEXEC);
-        const bool ok = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size();
-        if (!ok && error)
-            *error = QStringLiteral("cannot write %1 to %2: %3").arg(text, path, std::strerror(errno));
-        ::close(fd);
-        return ok;
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(text) == text.size();
     }
 
     void serve()
