@@ -6,11 +6,10 @@
 # watchdog is served at half its strobe, and SIGTERM stops it cleanly.
 # Exit 0 pass, 1 fail, 77 skip.
 #   run_guardd_service.sh GUARDD CLI FAKE_LOGIND DROPIN_DIR
-set -uo pipefail
-guardd=$1 cli=$2 work=$(mktemp -d) pids=()
-command -v dbus-daemon >/dev/null || { echo "SKIP: dbus-daemon is not installed"; exit 77; }
-trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*" >&2; sed 's/^/  guardd: /' "$work/guardd.err" >&2; exit 1; }
+. "$(dirname "$0")/../support/suite.sh"
+guardd=$1 cli=$2
+need dbus-daemon
+on_fail() { sed 's/^/  guardd: /' "$work/guardd.err" >&2; }
 . "$(dirname "$0")/private_logind.sh"
 start_private_logind "$3" || fail "no stand-in logind"
 
