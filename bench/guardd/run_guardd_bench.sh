@@ -16,7 +16,7 @@ baseline=$build/bench/guardd/idle_poll_baseline
 work=$(mktemp -d)
 pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
-. "$source_dir/tests/guardd/private_logind.sh"
+. "$(dirname "$0")/private_logind.sh"
 start_private_logind "$build/tests/guardd/fake_logind" || exit 1
 export VNKESTRIX_REGISTRY=$work/registry.sqlite3 LD_LIBRARY_PATH=$build/sim-dropin
 

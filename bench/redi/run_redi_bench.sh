@@ -5,7 +5,7 @@
 set -euo pipefail
 build=$(cd "${1:?usage: run_redi_bench.sh BUILD_DIR}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-bash "$here/../../tests/kernel/run_kernel_suite.sh" --work "$build/bench/redi/vm" \
-  --run "$build/bench/redi/bench_redi_usb" >"$build/bench/redi/run.log" 2>&1 || status=$?
+bash "$here/../../tests/kernel/run_kernel_suite.sh" "$build/bench/redi/vm" \
+  "$build/bench/redi/bench_redi_usb" >"$build/bench/redi/run.log" 2>&1 || status=$?
 grep -h "^BENCH" "$build/bench/redi/vm/console.log.txt" 2>/dev/null | sed 's/^BENCH //' ||
   { tail -20 "$build/bench/redi/run.log"; exit "${status:-1}"; }

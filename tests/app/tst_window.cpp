@@ -69,7 +69,9 @@ template <typename T>
 T *widget(QWidget *window, const QString &name)
 {
     T *w = window->findChild<T *>(name);
-    return w ? w : (qFatal("no widget %s", qPrintable(name)), nullptr);
+    if (!w)
+        qFatal("no widget %s", qPrintable(name));
+    return w;
 }
 
 // A library call as the rows spell it: "find", "in", "out 0x81", "action 1",
@@ -209,8 +211,12 @@ void apply(const QString &step, QWidget *window, TempStore &store)
             QMetaObject::invokeMethod(window, "onTabChange", Q_ARG(int, name.toInt()));
     } else if (verb == "fail" && !sim::addFailRules(name.toStdString()))
         qFatal("bad failure rule %s", qPrintable(name));
-    else if (verb == "demo" || verb == "cached" || verb == "ignore-writes")
-        (verb == "demo" ? setDemoMode : verb == "cached" ? sim::setSerialCached : sim::setIgnoreWrites)(true);
+    else if (verb == "demo")
+        setDemoMode(true);
+    else if (verb == "cached")
+        sim::simulator().serialCached = true;
+    else if (verb == "ignore-writes")
+        sim::simulator().firmware.ignoreWrites = true;
     else if (verb == "stored" || verb == "store") {
         // The store file is made as the program makes it, then changed
         // behind its back: a value it refuses, or a path nobody can create.
@@ -222,8 +228,8 @@ void apply(const QString &step, QWidget *window, TempStore &store)
             store.query(qPrintable(name == "allows" ? "DROP TRIGGER refuse"
                                                     : "CREATE TRIGGER refuse BEFORE INSERT ON reg_values WHEN NEW.name = '" +
                                                           rest + "' BEGIN SELECT RAISE(ABORT, 'refused'); END"));
-        else if (name == "unusable")
-            store.makeUnusable();
+        else if (name == "unusable") // below a regular file, this program: no one can create it, root included
+            qputenv("VNKESTRIX_REGISTRY", "/proc/self/exe/registry.sqlite3");
     } else if (verb != "fail" && (!verb.contains('=') || !sim::loadStateText(step.toStdString())))
         qFatal("bad step %s", qPrintable(step));
 }
@@ -252,7 +258,7 @@ QtMessageHandler qtHandler = nullptr;
 void reportStateBeforeFatal(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtFatalMsg)
-        std::fprintf(stderr, "STATE %s; boxes %d\n", qPrintable(calls(true).join("; ")), int(childCatcher->count()));
+        std::fprintf(stderr, "STATE %s; boxes %d\n", qPrintable(calls(true).join("; ")), int(childCatcher->boxes().size()));
     qtHandler(type, context, message);
 }
 
@@ -329,7 +335,7 @@ private slots:
         TempStore store;
         sim::reset();
         setDemoMode(false);
-        sim::setAbsent(answer >= 0);
+        sim::simulator().absent = answer >= 0;
         ModalBoxCatcher catcher(static_cast<ModalBoxCatcher::Answer>(std::max(answer, 0)));
         QString window;
         QTimer watcher;

@@ -2,6 +2,7 @@
 // simulator saw it leave, and what it makes of the replies (values, tenths,
 // firmware text, input levels), from the table in requests.txt. Each row runs
 // again in demo mode, which must answer without sending anything.
+#include "../support/case_table.h"
 #include "controller_link.h"
 #include "controller_sim.h"
 #include "parameter_catalogue.h"
@@ -46,7 +47,7 @@ QString observe(QStringList call)
     while (call[0].contains('=') || call[0] == "absent" || call[0] == "failing") {
         const QString word = call.takeFirst();
         if (word == "absent")
-            sim::setAbsent(true);
+            sim::simulator().absent = true;
         else if (!(word == "failing" ? sim::addFailRules("feature input") : sim::loadStateText(word.toStdString())))
             return "bad set-up " + word;
     }
@@ -86,17 +87,13 @@ private slots:
     void requests_data()
     {
         QTest::addColumn<QStringList>("row");
-        QFile file(REQUESTS);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        for (const QString &row : QString::fromUtf8(file.readAll()).split('\n'))
-            if (!row.isEmpty() && !row.startsWith('#'))
-                QTest::newRow(qPrintable(row.section(" | ", 0, 0))) << row.split(" | ");
+        for (const QStringList &row : caseTable(REQUESTS, 3))
+            QTest::newRow(qPrintable(row[0])) << row;
     }
 
     void requests()
     {
         QFETCH(QStringList, row);
-        QCOMPARE(row.size(), 3);
         sim::reset();
         setDemoMode(false);
         std::string name;

@@ -4,6 +4,7 @@
 // configuration file. The cases are the rows of guardd_cases.txt (the
 // notation is described there).
 
+#include "../support/case_table.h"
 #include "controller_sim.h"
 #include "guard_service.h"
 
@@ -16,16 +17,8 @@ private slots:
     void scenario_data() {
         for (const char *column : {"config", "events", "heard", "shows"})
             QTest::addColumn<QString>(column);
-        QFile file(QStringLiteral(GUARDD_CASES));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        for (const QString &line : QString::fromUtf8(file.readAll()).split('\n')) {
-            QStringList fields = line.split(" | ");
-            if (fields.size() != 6 || fields.takeFirst() != "scenario")
-                continue;
-            QTestData &row = QTest::newRow(qPrintable(fields.takeFirst()));
-            for (const QString &field : fields)
-                row << (field == "-" ? QString() : QString(field).replace("\\n", "\n"));
-        }
+        for (const QStringList &f : caseTable(GUARDD_CASES, 5))
+            QTest::newRow(qPrintable(f[0])) << f[1] << f[2] << f[3] << f[4];
     }
 
     void scenario() {
@@ -34,7 +27,7 @@ private slots:
         QFETCH(QString, heard);
         QFETCH(QString, shows);
         sim::reset();
-        sim::setRamValue(sim::Param::WatchdogStrobe, 10);
+        sim::simulator().firmware.value(sim::Bank::Ram, sim::Param::WatchdogStrobe) = 10;
         struct Recorder final : PowerActions {
             QStringList heard, log;
             int ms = 0;
@@ -53,7 +46,7 @@ private slots:
         }
         std::optional<GuardTable> onDisk = GuardTable{};
         std::string status;
-        const ServiceHooks hooks{[&onDisk](std::string &error) { return error = "corrupt", onDisk; },
+        const ServiceHooks hooks{[&onDisk](std::string &error) { error = "corrupt"; return onDisk; },
                                  [&recorder](LogPriority priority, const std::string &line) {
                                      recorder.log << QString::fromStdString(line);
                                      if (priority <= LogPriority::Warning)
@@ -74,10 +67,10 @@ private slots:
                     onDisk->levels.at(line - guardLineKeys.begin()) = what.section('=', 2).section(',', 0, 0).toUInt();
                     onDisk->actions.at(line - guardLineKeys.begin()) = what.section(',', 1).toUInt();
                 } else if (what.startsWith("status="))
-                    sim::setStatusByte(std::uint8_t(what.mid(7).toUInt(nullptr, 0)));
+                    sim::simulator().firmware.status = std::uint8_t(what.mid(7).toUInt(nullptr, 0));
                 else
-                    sim::setInputLevels(std::uint8_t(what.toInt(nullptr, 0)));
-                sim::setAbsent(what == "-1");
+                    sim::simulator().firmware.inputLevels = std::uint8_t(what.toInt(nullptr, 0));
+                sim::simulator().absent = what == "-1";
                 service.tableChanged();
             }
             service.poll(start + std::chrono::milliseconds(recorder.ms));

@@ -5,10 +5,10 @@
 # kernel with it in qemu (software emulation, no KVM), runs the program
 # there and passes only when it exited with 0.
 #
-#   run_kernel_suite.sh --work DIR --run PROGRAM [--with FILE]...
+#   run_kernel_suite.sh WORK_DIR PROGRAM [FILE]...
 #
-#   --run   the test program to run in the guest
-#   --with  another program, library or data file the test starts or reads
+# PROGRAM is the test program to run in the guest; each FILE another
+# program, library or data file the test starts or reads.
 #
 # Exit codes: 0 passed, 1 the test failed or the VM did not finish,
 # 77 qemu, cpio, a static busybox or a kernel with the modules is missing
@@ -17,12 +17,8 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-work="" run="" withs=()
-while [ $# -ge 2 ]; do
-  case "$1" in --work) work=$2 ;; --run) run=$2 ;; --with) withs+=("$2") ;; *) break ;; esac
-  shift 2
-done
-[ -n "$work" ] && [ -n "$run" ] && [ $# = 0 ] || { echo "usage: $0 --work DIR --run PROGRAM [--with FILE]..." >&2; exit 2; }
+[ $# -ge 2 ] || { echo "usage: $0 WORK_DIR PROGRAM [FILE]..." >&2; exit 2; }
+work=$1 run=$2 withs=("${@:3}")
 skip() { echo "SKIP: $*"; exit 77; }
 
 [ "$(uname -m)" = x86_64 ] || skip "the VM is x86_64, this machine $(uname -m)"

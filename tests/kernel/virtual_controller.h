@@ -59,16 +59,11 @@ public:
     {
         m_firmware = firmware;
         const QString function = m_gadget + "/functions/ffs." + m_name, mount = "/dev/ffs-" + m_name;
-        bool ok = QDir().mkpath(m_gadget + "/strings/0x409") && QDir().mkpath(m_gadget + "/configs/c.1")
-            && QDir().mkpath(function);
-        const std::pair<const char *, QByteArray> attributes[] = {
-            {"idVendor", QByteArray::number(m_vendor)},
-            {"idProduct", QByteArray::number(m_product)},
-            {"bcdDevice", QByteArray::number(release)}};
-        for (const auto &[file, value] : attributes)
-            ok = ok && put(m_gadget + '/' + file, value);
-        ok = ok && serveSerial();
-        ok = ok && QFile::link(function, m_gadget + "/configs/c.1/ffs." + m_name) && QDir().mkpath(mount)
+        const bool ok = QDir().mkpath(m_gadget + "/strings/0x409") && QDir().mkpath(m_gadget + "/configs/c.1")
+            && QDir().mkpath(function) && put(m_gadget + "/idVendor", QByteArray::number(m_vendor))
+            && put(m_gadget + "/idProduct", QByteArray::number(m_product))
+            && put(m_gadget + "/bcdDevice", QByteArray::number(release)) && serveSerial()
+            && QFile::link(function, m_gadget + "/configs/c.1/ffs." + m_name) && QDir().mkpath(mount)
             && ::mount(qPrintable(m_name), qPrintable(mount), "functionfs", 0, nullptr) == 0
             && (m_ep0 = ::open(qPrintable(mount + "/ep0"), O_RDWR | O_CLOEXEC)) >= 0
             && ::write(m_ep0, kDescriptors, kStringsAt) == kStringsAt

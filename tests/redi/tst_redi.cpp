@@ -84,14 +84,15 @@ QString entry(const Entry &e, const QString &more)
 } // namespace
 
 extern "C" {
-int hid_init() { return traffic << "init", 0; }
+int hid_init() { traffic << "init"; return 0; }
 int hid_exit() { return 0; }
 hid_device_info *hid_enumerate(unsigned short vendor, unsigned short product)
 {
-    traffic << QString::asprintf("enumerate %04x:%04x", vendor, product);
+    const QString ids = QString::asprintf("%04x:%04x", vendor, product);
+    traffic << "enumerate " + ids;
     hid_device_info *first = nullptr, **last = &first;
-    for (const QStringList &d : devices)
-        if ("enumerate " + d[1] == traffic.last() && !d.contains("gone"))
+    for (const QStringList &d : devices) // each new entry goes where `last` points, the list's end
+        if (d[1] == ids && !d.contains("gone"))
             last = &(*last = new hid_device_info{strdup(qPrintable(d[0])), vendor, product,
                                                  option(d, "serial").isEmpty() ? nullptr : wcsdup(option(d, "serial").toStdWString().c_str()),
                                                  option(d, "release").toUShort(nullptr, 16), nullptr, nullptr,
@@ -100,16 +101,20 @@ hid_device_info *hid_enumerate(unsigned short vendor, unsigned short product)
 }
 void hid_free_enumeration(hid_device_info *d)
 {
-    for (; d; delete std::exchange(d, d->next))
-        free(d->path), free(d->serial_number);
+    for (; d; delete std::exchange(d, d->next)) {
+        free(d->path);
+        free(d->serial_number);
+    }
 }
 hid_device *hid_open_path(const char *path)
 {
     traffic << QStringLiteral("open ") + path;
     const bool refused = device(path).contains("refuses") || device(path).contains("gone");
-    return refused ? (errno = EACCES, nullptr) : new hid_device{path}; // errno as hidraw's open(2) leaves it
+    if (refused)
+        errno = EACCES; // as hidraw's open(2) leaves it
+    return refused ? nullptr : new hid_device{path};
 }
-void hid_close(hid_device *dev) { traffic << "close " + dev->path, delete dev; }
+void hid_close(hid_device *dev) { traffic << "close " + dev->path; delete dev; }
 int hid_send_feature_report(hid_device *d, const uchar *p, size_t n) { return exchange(d, "send", p, n); }
 int hid_write(hid_device *d, const uchar *p, size_t n) { return exchange(d, "write", p, n); }
 int hid_get_feature_report(hid_device *d, uchar *p, size_t n) { return exchange(d, "get", p, n, p); }
@@ -118,9 +123,9 @@ int hid_get_input_report(hid_device *d, uchar *p, size_t n) { return exchange(d,
 
 // A descriptor is the device's index in the table.
 namespace redi::node {
-int open(const std::string &path) { return ++nodes, int(devices.indexOf(device(QString::fromStdString(path)))); }
+int open(const std::string &path) { ++nodes; return int(devices.indexOf(device(QString::fromStdString(path)))); }
 void close(int) { --nodes; }
-bool lock(int fd, int) { return traffic << "lock " + devices[fd][0], !devices[fd].contains("locked"); }
+bool lock(int fd, int) { traffic << "lock " + devices[fd][0]; return !devices[fd].contains("locked"); }
 void unlock(int fd) { traffic << "unlock " + devices[fd][0]; }
 bool gone(int fd) { return devices[fd].contains("gone"); }
 std::string resolve(const std::string &path)
@@ -130,7 +135,8 @@ std::string resolve(const std::string &path)
 }
 bool liveSerialNumber(const std::string &path, std::wstring &serial)
 {
-    return !(serial = option(device(QString::fromStdString(path)), "live").toStdWString()).empty();
+    serial = option(device(QString::fromStdString(path)), "live").toStdWString();
+    return !serial.empty();
 }
 } // namespace redi::node
 
@@ -139,10 +145,14 @@ namespace {
 // One step of a case; null for the steps that change the stand-ins.
 QString run(const QStringList &w)
 {
-    if (w[0] == "plug" || w[0] == "mark")
-        return (w[0] == "plug" ? devices.emplace_back() : device(w[1])) << w.mid(w[0] == "plug" ? 1 : 2), QString();
-    if (w[0] == "env")
-        return qputenv("REDI_DEVICE", w.value(1).toUtf8()), QString();
+    if (w[0] == "plug")
+        devices.append(w.mid(1));
+    else if (w[0] == "mark")
+        device(w[1]) << w.mid(2);
+    else if (w[0] == "env")
+        qputenv("REDI_DEVICE", w.value(1).toUtf8());
+    if (w[0] == "plug" || w[0] == "mark" || w[0] == "env")
+        return QString(); // a change to the stand-ins, not a call
     const bool null = w.last() == "null";
     RediDeviceRecord r;
     RediControllerInfo list[3];

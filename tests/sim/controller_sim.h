@@ -15,8 +15,6 @@
 
 namespace sim {
 
-constexpr const char *DefaultDeviceName = "/dev/hidraw-sim";
-
 enum class Function : std::uint8_t { FindSensor, Feature, GetInReport, SendOutReport };
 
 // One library call as the simulator saw it.
@@ -43,7 +41,7 @@ struct FailRule {
 
 struct Simulator {
     FirmwareModel firmware;
-    std::string device = DefaultDeviceName; // what a find reports and later calls must name
+    std::string device = "/dev/hidraw-sim"; // what a find reports and later calls must name
     std::uint16_t release = 0x0100; // BCD, firmware 1.0
     bool absent = false; // every call fails; a failed find leaves the record alone
     // The serial number the kernel read when the board was plugged in. With
@@ -60,12 +58,6 @@ struct Simulator {
 Simulator &simulator();
 
 inline void reset() { simulator() = Simulator{}; }
-inline void setRamValue(Param p, std::uint16_t v) { simulator().firmware.value(Bank::Ram, p) = v; }
-inline void setSerialCached(bool on) { simulator().serialCached = on; }
-inline void setInputLevels(std::uint8_t levels) { simulator().firmware.inputLevels = levels; }
-inline void setStatusByte(std::uint8_t status) { simulator().firmware.status = status; }
-inline void setAbsent(bool absent) { simulator().absent = absent; }
-inline void setIgnoreWrites(bool on) { simulator().firmware.ignoreWrites = on; }
 
 // Adds rules in the REDI_SIM_FAIL syntax (README.md); false, with *error
 // set, at the first bad one.

@@ -27,7 +27,6 @@ public:
 
     explicit ModalBoxCatcher(Answer answer = Answer::Accept, QObject *parent = nullptr);
 
-    int count() const { return m_boxes.size(); }
     const QVector<CaughtBox> &boxes() const { return m_boxes; }
 
 private:

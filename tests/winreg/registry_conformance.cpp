@@ -47,8 +47,8 @@
 
 // SQLite's syncs reach these definitions before the C library's.
 static int syncs = 0;
-extern "C" int fsync(int fd) { return ++syncs, reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"))(fd); }
-extern "C" int fdatasync(int fd) { return ++syncs, reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fdatasync"))(fd); }
+extern "C" int fsync(int fd) { ++syncs; return reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"))(fd); }
+extern "C" int fdatasync(int fd) { ++syncs; return reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fdatasync"))(fd); }
 
 // The steps that look at the file or change it as another program would: SQL
 // on a connection of its own, % standing for the step's name.

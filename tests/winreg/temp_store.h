@@ -27,27 +27,18 @@ inline std::string queryStore(const std::string &path, const std::string &sql, i
 
 // The registry conformance program shares queryStore, without Qt.
 #ifdef QT_CORE_LIB
-#include <QFile>
 #include <QTemporaryDir>
 
 class TempStore {
 public:
-    TempStore() { use(dir_.filePath(QStringLiteral("registry.sqlite3"))); }
-
-    // Points the variable at a file that nobody can create, root included:
-    // its parent is a regular file.
-    void makeUnusable() {
-        QFile(dir_.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly);
-        use(dir_.filePath(QStringLiteral("file/registry.sqlite3")));
-    }
+    TempStore() { qputenv("VNKESTRIX_REGISTRY", path().toLocal8Bit()); }
 
     // Runs `sql` with a connection of its own, as another process would.
-    std::string query(const char *sql) const { return queryStore(path_.toLocal8Bit().toStdString(), sql); }
+    std::string query(const char *sql) const { return queryStore(path().toLocal8Bit().toStdString(), sql); }
 
 private:
-    void use(const QString &path) { qputenv("VNKESTRIX_REGISTRY", (path_ = path).toLocal8Bit()); }
+    QString path() const { return dir_.filePath(QStringLiteral("registry.sqlite3")); }
 
     QTemporaryDir dir_;
-    QString path_;
 };
 #endif

@@ -1,4 +1,4 @@
-# Sourced by the guard service's test and benchmark: a private D-Bus bus in
+# Sourced by the guard service's benchmark: a private D-Bus bus in
 # $work (the permissive session configuration) with the stand-in logind on
 # it, which appends each call to $work/calls. Sets DBUS_SYSTEM_BUS_ADDRESS
 # and adds both processes to the caller's pids array.
