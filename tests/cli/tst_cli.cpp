@@ -4,6 +4,7 @@
 // the program's promises: refused input (exit 2) calls no library function,
 // creates no store and says what is wrong in short lines; a failure (exit 1
 // or 3) is one line and has written no parameter to flash.
+#include "../support/case_table.h"
 #include "../winreg/temp_store.h"
 
 #include <QJsonDocument>
@@ -26,12 +27,6 @@ struct Run {
     QString err;
     QStringList args;
 };
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return !path.isEmpty() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -66,13 +61,13 @@ class TestCli : public QObject {
                     ::_exit(127);
             });
         const QString log = runEnv.value("REDI_SIM_LOG"), registry = runEnv.value("VNKESTRIX_REGISTRY");
-        const qsizetype logged = contents(log).size();
+        const qsizetype logged = fileText(log).size();
         const bool hadStore = QFile::exists(registry);
         process.start(CLI_PATH, args);
         process.waitForFinished(-1);
         last = {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError()), args};
-        const QString sent = QString::fromUtf8(contents(log).mid(logged));
+        const QString sent = fileText(log).mid(logged);
         if (last.exitCode == 2) {
             QVERIFY2(sent.isEmpty() && (hadStore || !QFile::exists(registry)), qPrintable(sent));
             QVERIFY2(last.err.count('\n') <= 21, qPrintable(last.err.left(2000))); // the problems listed are capped
@@ -169,9 +164,9 @@ private slots:
                 QCOMPARE(QJsonDocument::fromJson(last.out).toJson(QJsonDocument::Compact), expected.toJson(QJsonDocument::Compact));
             } else if (word == "holds") {
                 for (const QString &line : words.mid(1))
-                    QVERIFY2(contents(path(words[0] + ".state")).split('\n').contains(line.toUtf8()), qPrintable(step));
+                    QVERIFY2(fileText(path(words[0] + ".state")).split('\n').contains(line), qPrintable(step));
             } else if (word == "nolog") {
-                QVERIFY2(!QString::fromUtf8(contents(path("board.log"))).contains(QRegularExpression(rest)), qPrintable(step));
+                QVERIFY2(!fileText(path("board.log")).contains(QRegularExpression(rest)), qPrintable(step));
             } else if (word == "nostore") {
                 QVERIFY(!QFile::exists(store()));
             } else if (word == "file") {

@@ -86,9 +86,7 @@ private slots:
 
     // Uncommented, the shipped file shows every key, at the defaults.
     void shippedConfigurationShowsTheDefaults() {
-        QFile file(QStringLiteral(SHIPPED_CONFIG));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll()).replace(QRegularExpression("(?m)^#([a-z])"), "\\1");
+        const QString text = fileText(SHIPPED_CONFIG).replace(QRegularExpression("(?m)^#([a-z])"), "\\1");
         QCOMPARE(text.count(QRegularExpression("(?m)^[a-z-]+ = ")), 7);
         std::vector<std::string> errors;
         const auto shipped = parseServiceConfig(text.toStdString(), errors);

@@ -85,12 +85,6 @@ Q_COREAPP_STARTUP_FUNCTION(startDriver)
 
 extern "C" {
 int Usk_Feature_a(const char *device, unsigned char *report, int get) { return next(__func__, device, report, get); }
-int Usk_GetCurrentInReport_a(const char *device, unsigned char *report, int length)
-{
-    return next(__func__, device, report, length);
-}
-int Usk_SendOutReport_a(const char *device, unsigned char *report, int length, int timeoutMs)
-{
-    return next(__func__, device, report, length, timeoutMs);
-}
+int Usk_GetCurrentInReport_a(const char *device, unsigned char *report, int n) { return next(__func__, device, report, n); }
+int Usk_SendOutReport_a(const char *device, unsigned char *r, int n, int ms) { return next(__func__, device, r, n, ms); }
 }

@@ -191,10 +191,7 @@ private slots:
             f.value(sim::Bank::Ram, sim::Param::WatchdogStrobe) = 4; // 0.4 s, served every 0.2 s
         });
         const QString status = "/tmp/guardd-status", calls = home.filePath("calls"); // as guardd.conf says
-        const auto called = [&calls] {
-            QFile f(calls);
-            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).remove(QRegularExpression(" at=.*")) : "";
-        };
+        const auto called = [&calls] { return fileText(calls).remove(QRegularExpression(" at=.*")); };
         QProcess bus, logind, service;
         bus.start(VNK_DBUS_DAEMON, {"--session", "--address=unix:path=" + home.filePath("bus"), "--nofork", "--nopidfile"});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.filePath("bus")), 10000);

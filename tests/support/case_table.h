@@ -1,24 +1,32 @@
-// The tables of cases that sit next to the tests: a row a line, its fields
-// split at " | "; empty lines and lines that start with "#" are comments. A
-// field that is "-" alone is empty, and "\n" in a field is a line break.
-// A row without exactly `fields` fields stops the test.
+// Reading what the tests keep in files: their tables of cases, and what the
+// programs they run write.
 #pragma once
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
 
-inline QList<QStringList> caseTable(const QString &path, qsizetype fields)
+// The file's text; empty when there is no such file (or no name).
+inline QString fileText(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        qFatal("cannot read the cases in %s", qPrintable(path));
+    return !path.isEmpty() && file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// A table of cases: a row a line, its fields split at " | "; empty lines and
+// lines that start with "#" are comments. A field that is "-" alone is
+// empty, and "\n" in a field is a line break. A table without rows, or a row
+// without exactly `fields` fields, stops the test.
+inline QList<QStringList> caseTable(const QString &path, qsizetype fields)
+{
     QList<QStringList> rows;
-    for (const QString &line : QString::fromUtf8(file.readAll()).split('\n'))
+    for (const QString &line : fileText(path).split('\n'))
         if (!line.isEmpty() && !line.startsWith('#'))
             rows << line.split(" | ").replaceInStrings(QRegularExpression("^-$"), QString()).replaceInStrings("\\n", "\n");
     for (const QStringList &row : rows)
         if (row.size() != fields)
             qFatal("%s: not %d fields: %s", qPrintable(path), int(fields), qPrintable(row.join(" | ")));
+    if (rows.isEmpty())
+        qFatal("no cases in %s", qPrintable(path));
     return rows;
 }
