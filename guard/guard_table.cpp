@@ -98,7 +98,7 @@ GuardResult loadGuardTable(GuardTable &table, long *error)
     return outcome(rc == ERROR_SUCCESS ? GuardResult::Ok : GuardResult::ReadFailed, rc, error);
 }
 
-GuardResult readGuardTable(GuardTable &table, long *error)
+GuardResult readGuardTable(GuardTable &table, long *error, unsigned /*lockWaitMs*/)
 {
     LONG rc = ERROR_SUCCESS;
     const RegistryKey key

@@ -58,9 +58,14 @@ enum class GuardResult {
 // or not four bytes long leaves its number in `table` as it was.
 GuardResult loadGuardTable(GuardTable &table, long *error = nullptr);
 
+// How long a reader or a save waits for another program's write lock.
+inline constexpr unsigned guardLockWaitMs = 5000;
+
 // The same for readers that change nothing: read access only, and a missing
 // key or store is a table of defaults (Ok, `table` as it was). Nothing is made.
-GuardResult readGuardTable(GuardTable &table, long *error = nullptr);
+// `lockWaitMs` bounds the wait for a writer (the guard service asks for less).
+GuardResult readGuardTable(GuardTable &table, long *error = nullptr,
+                           unsigned lockWaitMs = guardLockWaitMs);
 
 // Opens the key (making it when missing) and writes the 20 values, levels
 // first.
