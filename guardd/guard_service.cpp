@@ -15,6 +15,11 @@ using namespace std::chrono_literals;
 constexpr Clock::duration firstRetryDelay = 1s;
 constexpr Clock::duration longestRetryDelay = 30s;
 
+Clock::duration longer(Clock::duration pause)
+{
+    return std::clamp(pause * 2, firstRetryDelay, longestRetryDelay);
+}
+
 const char *actionWord(GuardAction action)
 {
     return action == GuardAction::Shutdown ? "shutdown" : "standby";
@@ -38,8 +43,8 @@ std::string seconds(Clock::duration d)
 
 GuardService::GuardService(const ServiceConfig &config, PowerActions &actions, ServiceHooks hooks,
                            Clock::time_point start)
-    : config_(config), actions_(actions), hooks_(std::move(hooks)),
-      engine_(config.debounce, start + config.startupGrace)
+    : config_(config), hooks_(std::move(hooks)), engine_(config.debounce, start + config.startupGrace),
+      requests_(actions, hooks_.log)
 {
     for (const auto &[bit, name] : {std::pair{config.batlowBit, "BATLOW#"}, {config.pwrbtnBit, "PWRBTN#"}}) {
         if (!bit)
@@ -48,33 +53,51 @@ GuardService::GuardService(const ServiceConfig &config, PowerActions &actions, S
     }
 }
 
-void GuardService::poll(Clock::time_point now)
+Clock::time_point GuardService::poll(Clock::time_point now)
 {
+    if (tableChanged_ && now >= tableDue_)
+        reloadTable(now);
+    if (now >= nextSample_) {
+        nextSample_ = now + config_.pollInterval;
+        levels_ = readLevels(now);
+        for (const FiredRow &row : engine_.update(now, levels_))
+            act(now, row);
+    }
+    serveWatchdog(now);
+    keepAlive(now);
+    Clock::time_point due
+        = std::min(nextSample_, requests_.service(now, [this](std::size_t line) { return engine_.stands(line); }));
     if (tableChanged_)
-        reloadTable();
-    const LineLevels levels = readLevels(now);
-    for (const FiredRow &row : engine_.update(now, levels))
-        act(row);
-    if (connected_)
-        serveWatchdog(now);
-    publishStatus(levels);
+        due = std::min(due, tableDue_);
+    if (servePeriod_ && connected_)
+        due = std::min(due, nextServe_);
+    if (config_.keepAliveEvery.count() > 0)
+        due = std::min(due, nextKeepAlive_);
+    publishStatus();
+    return due;
 }
 
-void GuardService::reloadTable()
+void GuardService::reloadTable(Clock::time_point now)
 {
-    tableChanged_ = false;
     std::string error;
     const std::optional<GuardTable> table = hooks_.loadTable(error);
     if (!table) {
-        if (error != tableProblem_)
-            hooks_.log(LogPriority::Error, "cannot read the guard table, keeping the last one read: " + error);
+        // The last good table stays in force; a store held by a writer or
+        // damaged is looked at again with growing pauses.
         tableProblem_ = error;
+        tableTrouble_.failed(now, "cannot read the guard table, keeping the last one read: " + error,
+                             LogPriority::Error, hooks_.log);
+        tablePause_ = longer(tablePause_);
+        tableDue_ = now + tablePause_;
         return;
     }
-    if (!tableProblem_.empty() || table->levels != engine_.table().levels
-        || table->actions != engine_.table().actions)
-        hooks_.log(LogPriority::Info, "guard table read");
+    tableChanged_ = false;
+    tablePause_ = {};
     tableProblem_.clear();
+    if (tableTrouble_.failing())
+        tableTrouble_.recovered("guard table read again", hooks_.log);
+    else if (table->levels != engine_.table().levels || table->actions != engine_.table().actions)
+        hooks_.log(LogPriority::Info, "guard table read");
     engine_.setTable(*table);
 }
 
@@ -85,30 +108,19 @@ bool GuardService::connect(Clock::time_point now)
     if (now < nextAttempt_)
         return false;
     if (!findController(deviceName_)) {
-        if (!absenceLogged_)
-            hooks_.log(LogPriority::Warning, "no controller found; looking again with growing pauses");
-        absenceLogged_ = true;
-        retryDelay_ = std::clamp(retryDelay_ * 2, firstRetryDelay, longestRetryDelay);
-        nextAttempt_ = now + retryDelay_;
+        controllerTrouble_.failed(now, "no controller found; looking again with growing pauses",
+                                  LogPriority::Warning, hooks_.log);
+        backOff(now);
         return false;
     }
     connected_ = true;
-    absenceLogged_ = false;
-    retryDelay_ = {};
-    hooks_.log(LogPriority::Info, "controller found at " + deviceName_);
-    servePeriod_.reset();
-    if (config_.serveWatchdog) {
-        float strobe = 0;
-        if (getWatchdogStrobe(strobe) && strobe > 0) {
-            // Half the strobe interval leaves a whole poll's worth of slack.
-            servePeriod_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(strobe / 2.0));
-            nextServe_ = now;
-            hooks_.log(LogPriority::Info, "serving the watchdog every " + seconds(*servePeriod_));
-        } else {
-            hooks_.log(LogPriority::Error, "cannot read the watchdog's strobe interval; not serving it");
-        }
-    }
     return true;
+}
+
+void GuardService::backOff(Clock::time_point now)
+{
+    retryDelay_ = longer(retryDelay_);
+    nextAttempt_ = now + retryDelay_;
 }
 
 LineLevels GuardService::readLevels(Clock::time_point now)
@@ -120,10 +132,29 @@ LineLevels GuardService::readLevels(Clock::time_point now)
     if (!readInputReport(report)) {
         // Never act on a level that could not be read: every line is unknown
         // until the controller answers again.
-        hooks_.log(LogPriority::Warning, "lost the controller at " + deviceName_);
         connected_ = false;
-        nextAttempt_ = now;
+        if (answered_) {
+            hooks_.log(LogPriority::Warning, "lost the controller at " + deviceName_);
+            answered_ = false;
+            retryDelay_ = {};
+            nextAttempt_ = now;
+        } else {
+            controllerTrouble_.failed(now, "the controller at " + deviceName_
+                                          + " was found but does not answer; trying again with growing pauses",
+                                      LogPriority::Warning, hooks_.log);
+            backOff(now);
+        }
         return levels;
+    }
+    if (!answered_) {
+        answered_ = true;
+        retryDelay_ = {};
+        const std::string found = "controller found at " + deviceName_;
+        if (controllerTrouble_.failing())
+            controllerTrouble_.recovered(found, hooks_.log);
+        else
+            hooks_.log(LogPriority::Info, found);
+        startServing(now);
     }
     for (std::size_t line = 0; line < 8; ++line)
         levels[line] = (report[InputByte::Levels] >> line & 1) != 0;
@@ -132,30 +163,57 @@ LineLevels GuardService::readLevels(Clock::time_point now)
     return levels;
 }
 
+void GuardService::startServing(Clock::time_point now)
+{
+    servePeriod_.reset();
+    if (!config_.serveWatchdog)
+        return;
+    float strobe = 0;
+    if (getWatchdogStrobe(strobe) && strobe > 0) {
+        // Half the strobe interval leaves a whole serve's worth of slack.
+        servePeriod_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(strobe / 2.0));
+        nextServe_ = now;
+        hooks_.log(LogPriority::Info, "serving the watchdog every " + seconds(*servePeriod_));
+    } else {
+        hooks_.log(LogPriority::Error, "cannot read the watchdog's strobe interval; not serving it");
+    }
+}
+
 void GuardService::serveWatchdog(Clock::time_point now)
 {
-    if (!servePeriod_ || now < nextServe_)
+    if (!servePeriod_ || !connected_ || now < nextServe_)
         return;
     if (!::serveWatchdog()) {
-        hooks_.log(LogPriority::Error, "serving the watchdog failed");
-        return; // tried again at the next poll
+        serveTrouble_.failed(now, "serving the watchdog failed", LogPriority::Error, hooks_.log);
+        nextServe_ = now + std::min<Clock::duration>(*servePeriod_, config_.pollInterval);
+        return;
     }
+    serveTrouble_.recovered("serving the watchdog again", hooks_.log);
     nextServe_ = now + *servePeriod_;
 }
 
-void GuardService::act(const FiredRow &row)
+void GuardService::keepAlive(Clock::time_point now)
 {
-    const std::string what = std::string(guardLineLabels[row.line]) + " is "
-        + std::to_string(engine_.table().levels[row.line]) + ": asking for " + actionWord(row.action);
-    hooks_.log(LogPriority::Notice, what);
-    std::string error;
-    if (!actions_.request(row.action, error))
-        hooks_.log(LogPriority::Error, error);
-    lastFired_ = std::string(guardLineKeys[row.line]) + " " + actionWord(row.action) + " " + hooks_.wallTime()
-        + (error.empty() ? "" : " failed");
+    if (config_.keepAliveEvery.count() <= 0 || now < nextKeepAlive_)
+        return;
+    nextKeepAlive_ = now + config_.keepAliveEvery;
+    if (hooks_.keepAlive())
+        keepAliveTrouble_.recovered("systemd hears from the service again", hooks_.log);
+    else
+        keepAliveTrouble_.failed(now, "cannot tell systemd that the service is alive", LogPriority::Error,
+                                 hooks_.log);
 }
 
-void GuardService::publishStatus(const LineLevels &levels)
+void GuardService::act(Clock::time_point now, const FiredRow &row)
+{
+    hooks_.log(LogPriority::Notice, std::string(guardLineLabels[row.line]) + " is "
+                   + std::to_string(engine_.table().levels[row.line]) + ": asking for " + actionWord(row.action));
+    requests_.add(now, row.line, row.action);
+    lastFiredLine_ = row.line;
+    lastFired_ = std::string(guardLineKeys[row.line]) + " " + actionWord(row.action) + " " + hooks_.wallTime();
+}
+
+void GuardService::publishStatus()
 {
     std::ostringstream text;
     text << "pid=" << ::getpid() << "\ncontroller=" << (connected_ ? deviceName_ : "") << "\ntable="
@@ -164,10 +222,10 @@ void GuardService::publishStatus(const LineLevels &levels)
     for (std::size_t line = 0; line < guardLineCount; ++line) {
         const GuardTable &table = engine_.table();
         text << "line." << guardLineKeys[line] << '=' << table.levels[line] << ',' << table.actions[line] << ','
-             << (levels[line] ? (*levels[line] ? "1" : "0") : "unknown") << '\n';
+             << (levels_[line] ? (*levels_[line] ? "1" : "0") : "unknown") << '\n';
     }
     if (!lastFired_.empty())
-        text << "last-fired=" << lastFired_ << '\n';
+        text << "last-fired=" << lastFired_ << (requests_.refused(lastFiredLine_) ? " failed" : "") << '\n';
     if (text.str() != lastStatus_) {
         lastStatus_ = text.str();
         hooks_.writeStatus(lastStatus_);

@@ -1,10 +1,12 @@
-// One poll of vnkestrix-guardd: read the lines, decide, act, serve the
-// watchdog, and record the state for `vnkestrix-cli guard status`. The loop,
-// the signals and systemd belong to main(); the time is passed in, so every
+// vnkestrix-guardd's work, without the loop: read the lines, decide, act,
+// serve the controller's watchdog, tell systemd the service is alive, and
+// record the state for `vnkestrix-cli guard status`. The loop, the signals
+// and the bus connection belong to main(); the time is passed in, so every
 // rule can be tested without waiting.
 #pragma once
 
-#include "power_actions.h"
+#include "power_requests.h"
+#include "repeated_failure.h"
 #include "service_config.h"
 #include "trigger_engine.h"
 
@@ -12,16 +14,16 @@
 #include <optional>
 #include <string>
 
-enum class LogPriority { Error = 3, Warning = 4, Notice = 5, Info = 6 };
-
 struct ServiceHooks {
     // Reads the table read-only; nothing and a reason when it cannot.
     std::function<std::optional<GuardTable>(std::string &error)> loadTable;
-    std::function<void(LogPriority, const std::string &)> log;
+    LogFunction log;
     // Replaces the status file's text (see status_text.h).
     std::function<void(const std::string &)> writeStatus;
     // The wall-clock time as text, for the status.
     std::function<std::string()> wallTime;
+    // Tells systemd the service is alive; false when that failed.
+    std::function<bool()> keepAlive;
 };
 
 class GuardService {
@@ -29,37 +31,56 @@ public:
     GuardService(const ServiceConfig &config, PowerActions &actions, ServiceHooks hooks,
                  Clock::time_point start);
 
-    // Reads the table again at the next poll.
+    // Reads the table again when it is next due.
     void tableChanged()
     {
         tableChanged_ = true;
     }
-    void poll(Clock::time_point now);
+    // Does what is due at `now`: a sample, a request sent again, a keep-alive,
+    // a watchdog serve, a table read. Returns when something is next due,
+    // which is never later than the next sample.
+    Clock::time_point poll(Clock::time_point now);
 
 private:
-    void reloadTable();
+    void reloadTable(Clock::time_point now);
     bool connect(Clock::time_point now);
+    void backOff(Clock::time_point now);
     LineLevels readLevels(Clock::time_point now);
+    void startServing(Clock::time_point now);
     void serveWatchdog(Clock::time_point now);
-    void act(const FiredRow &row);
-    void publishStatus(const LineLevels &levels);
+    void keepAlive(Clock::time_point now);
+    void act(Clock::time_point now, const FiredRow &row);
+    void publishStatus();
 
     ServiceConfig config_;
-    PowerActions &actions_;
     ServiceHooks hooks_;
     TriggerEngine engine_;
+    PowerRequests requests_;
+
     bool tableChanged_ = true;
     std::string tableProblem_;
+    RepeatedFailure tableTrouble_;
+    Clock::time_point tableDue_{};
+    Clock::duration tablePause_{};
 
     bool connected_ = false;
+    bool answered_ = false; // the controller answered since it was found
     std::string deviceName_;
     Clock::time_point nextAttempt_{};
     Clock::duration retryDelay_{};
-    bool absenceLogged_ = false;
+    RepeatedFailure controllerTrouble_;
+
+    Clock::time_point nextSample_{};
+    LineLevels levels_{};
 
     std::optional<Clock::duration> servePeriod_;
     Clock::time_point nextServe_{};
+    RepeatedFailure serveTrouble_;
+
+    Clock::time_point nextKeepAlive_{};
+    RepeatedFailure keepAliveTrouble_;
 
     std::string lastFired_;
+    std::size_t lastFiredLine_ = 0;
     std::string lastStatus_;
 };

@@ -6,19 +6,23 @@
 #include "guard_table.h"
 #include "store_watch.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 #ifndef VNKESTRIX_VERSION
 #define VNKESTRIX_VERSION "unknown"
@@ -53,15 +57,44 @@ void writeStatus(const std::string &path, const std::string &text)
 }
 
 // Read-only: a missing store or key is the table of defaults, Do Nothing
-// everywhere.
+// everywhere. The wait for a writer is short, since the loop waits with it;
+// a table that could not be read is read again later.
 std::optional<GuardTable> loadTable(std::string &error)
 {
     GuardTable table;
     long code = 0;
-    if (readGuardTable(table, &code) == GuardResult::Ok)
+    if (readGuardTable(table, &code, 200) == GuardResult::Ok)
         return table;
     error = guardStoreName() + ": " + guardStoreCause(code, false);
     return std::nullopt;
+}
+
+// The file's text, opened without blocking and checked on the descriptor,
+// so that a FIFO or a directory given as the file is refused instead of
+// waited on or read as empty. Nothing, with the reason, when it cannot be had.
+std::optional<std::string> regularFileText(const std::string &path, std::string &problem)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        problem = std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        problem = "not a regular file";
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got = 1; problem.empty() && got != 0;) {
+        got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0)
+            problem = std::strerror(errno);
+        else
+            text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    if (!problem.empty())
+        return std::nullopt;
+    return text;
 }
 
 std::optional<ServiceConfig> readConfig(const std::string &path, bool mustExist)
@@ -70,15 +103,14 @@ std::optional<ServiceConfig> readConfig(const std::string &path, bool mustExist)
     // is there but cannot be read is an error, not a reason to use defaults.
     if (!mustExist && ::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
         return ServiceConfig{};
-    std::ifstream in(path);
-    if (!in) {
-        log(LogPriority::Error, "cannot read " + path + ": " + std::strerror(errno));
+    std::string problem;
+    const std::optional<std::string> text = regularFileText(path, problem);
+    if (!text) {
+        log(LogPriority::Error, "cannot read " + path + ": " + problem);
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
     std::vector<std::string> errors;
-    auto config = parseServiceConfig(text.str(), errors);
+    auto config = parseServiceConfig(*text, errors);
     for (const std::string &error : errors)
         log(LogPriority::Error, path + ": " + error);
     return config;
@@ -113,9 +145,14 @@ int main(int argc, char **argv)
         configPath = argv[++i];
         configGiven = true;
     }
-    const std::optional<ServiceConfig> config = readConfig(configPath, configGiven);
+    std::optional<ServiceConfig> config = readConfig(configPath, configGiven);
     if (!config)
         return 2;
+    // systemd wants a keep-alive every WatchdogSec; half of it leaves room
+    // for one late wake-up.
+    std::uint64_t watchdogUsec = 0;
+    if (sd_watchdog_enabled(0, &watchdogUsec) > 0)
+        config->keepAliveEvery = std::chrono::milliseconds(watchdogUsec / 2000);
 
     sigset_t signals;
     sigemptyset(&signals);
@@ -127,19 +164,23 @@ int main(int argc, char **argv)
     LogindPowerActions actions;
     GuardService service(*config, actions,
                          {loadTable, log, [&](const std::string &text) { writeStatus(config->statusFile, text); },
-                          wallTime},
+                          wallTime, [] { return sd_notify(0, "WATCHDOG=1") >= 0; }},
                          Clock::now());
     StoreWatch store(guardStoreName());
     log(LogPriority::Info, "watching the guard table in " + guardStoreName());
     sd_notify(0, "READY=1");
 
+    // One wait for everything: a signal, logind's answers, and the time the
+    // service next has something to do. Nothing in the loop waits on logind.
     for (;;) {
+        actions.process();
         if (store.changed())
             service.tableChanged();
-        service.poll(Clock::now());
-        sd_notify(0, "WATCHDOG=1");
-        pollfd wait{signalFd, POLLIN, 0};
-        if (::poll(&wait, 1, static_cast<int>(config->pollInterval.count())) <= 0)
+        const Clock::time_point due = service.poll(Clock::now());
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
+        pollfd ready[2] = {{signalFd, POLLIN, 0}, actions.waitFor()};
+        if (::poll(ready, 2, static_cast<int>(std::max<std::int64_t>(wait.count(), 0))) <= 0
+            || !(ready[0].revents & POLLIN))
             continue;
         signalfd_siginfo info{};
         if (::read(signalFd, &info, sizeof info) != sizeof info)

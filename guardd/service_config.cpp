@@ -76,7 +76,8 @@ struct Key {
 const std::map<std::string, Key> &keys()
 {
     static const std::map<std::string, Key> table = {
-        {"poll-interval-ms", {milliseconds(&ServiceConfig::pollInterval, 10, 60000), "10 to 60000"}},
+        {"poll-interval-ms",
+         {milliseconds(&ServiceConfig::pollInterval, 10, longestPollInterval.count()), "10 to 10000"}},
         {"debounce-ms", {milliseconds(&ServiceConfig::debounce, 0, 60000), "0 to 60000"}},
         {"startup-grace-s",
          {[](ServiceConfig &c, const std::string &v) {

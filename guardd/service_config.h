@@ -14,6 +14,11 @@ struct InputBit {
     int bit = 0;
 };
 
+// A line is read at least this often. The keep-alive for systemd and the
+// watchdog serves keep their own times whatever the interval; this bound
+// keeps the reaction to a line within seconds, and the loop's sleep short.
+inline constexpr std::chrono::milliseconds longestPollInterval{10000};
+
 struct ServiceConfig {
     std::chrono::milliseconds pollInterval{100};
     // How long a line must hold a row's level before the row fires.
@@ -28,6 +33,9 @@ struct ServiceConfig {
     std::optional<InputBit> batlowBit;
     std::optional<InputBit> pwrbtnBit;
     std::string statusFile = "/run/vnkestrix/guardd.status";
+    // Not from the file: how often systemd wants to hear from the service
+    // (half its WatchdogSec), zero when it does not watch.
+    std::chrono::milliseconds keepAliveEvery{0};
 };
 
 inline constexpr const char *defaultConfigPath = "/etc/vnkestrix/guardd.conf";

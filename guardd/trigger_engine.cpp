@@ -44,8 +44,12 @@ std::vector<FiredRow> TriggerEngine::update(Clock::time_point now, const LineLev
             state.seenAway = true;
             continue;
         }
-        if (!state.atLevelSince)
+        if (!state.atLevelSince) {
+            // A single reading never fires, whatever the debounce: a later
+            // sample must find the line still there.
             state.atLevelSince = now;
+            continue;
+        }
         if (!watched(table_.levels[line], table_.actions[line]) || !state.armed)
             continue;
         if (now - *state.atLevelSince < debounce_ || (!state.seenAway && now < graceEnd_))
@@ -54,4 +58,9 @@ std::vector<FiredRow> TriggerEngine::update(Clock::time_point now, const LineLev
         fired.push_back({line, static_cast<GuardAction>(table_.actions[line])});
     }
     return fired;
+}
+
+bool TriggerEngine::stands(std::size_t line) const
+{
+    return lines_[line].atLevelSince && !lines_[line].armed;
 }

@@ -36,12 +36,15 @@ public:
     }
 
     // The rows that fire at `now`. A row fires when its line has held the
-    // row's level for the debounce time, and then not again until the line
+    // row's level for the debounce time and in two samples at least (a
+    // debounce of 0 fires at the second), and then not again until the line
     // has left that level: a board that resumes with the line still at its
     // level does not go straight back to standby. A line that is at its level
     // from the first reading on fires no earlier than the end of the
     // start-up grace.
     std::vector<FiredRow> update(Clock::time_point now, const LineLevels &levels);
+    // Whether the row of `line` fired and its line is still at the level.
+    bool stands(std::size_t line) const;
 
 private:
     struct LineState {

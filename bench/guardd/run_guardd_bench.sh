@@ -7,16 +7,13 @@
 #   - from a line change to logind's call, against poll interval + debounce.
 # It prints figures and ratios and asserts nothing.
 #   bench/guardd/run_guardd_bench.sh BUILD [SECONDS]
-set -uo pipefail
 build=$(realpath "$1") seconds=${2:-20}
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 guardd=$build/guardd/vnkestrix-guardd cli=$build/cli/vnkestrix-cli
 baseline=$build/bench/guardd/idle_poll_baseline
 
-work=$(mktemp -d)
-pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
-. "$(dirname "$0")/private_logind.sh"
+. "$source_dir/tests/support/suite.sh"
+. "$source_dir/tests/guardd/private_logind.sh"
 start_private_logind "$build/tests/guardd/fake_logind" || exit 1
 export VNKESTRIX_REGISTRY=$work/registry.sqlite3 LD_LIBRARY_PATH=$build/sim-dropin
 

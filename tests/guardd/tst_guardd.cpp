@@ -10,6 +10,9 @@
 
 #include <QtTest>
 
+#include <map>
+#include <utility>
+
 class TestGuardd : public QObject {
     Q_OBJECT
 
@@ -30,56 +33,76 @@ private slots:
         sim::simulator().firmware.value(sim::Bank::Ram, sim::Param::WatchdogStrobe) = 10;
         struct Recorder final : PowerActions {
             QStringList heard, log;
-            int ms = 0;
-            bool request(GuardAction action, std::string &) override {
+            int ms = 0, keepAlives = 0;
+            QString logind = "answers"; // or "refuses", "silent" (answers held until it answers)
+            std::vector<Answer> held;
+            void request(GuardAction action, Answer answer) override {
                 heard << QStringLiteral("%1:%2").arg(ms).arg(action == GuardAction::Shutdown ? "shutdown" : "standby");
-                return true;
+                if (logind == "silent")
+                    held.push_back(std::move(answer));
+                else
+                    answer(logind == "refuses" ? "Access denied" : "");
             }
         } recorder;
         std::vector<std::string> errors;
-        const auto parsed = parseServiceConfig("debounce-ms = 200\nstartup-grace-s = 1\n" + config.toStdString(), errors);
+        auto parsed = parseServiceConfig("debounce-ms = 200\nstartup-grace-s = 1\n" + config.toStdString(), errors);
         for (const std::string &error : errors) // a refused configuration: heard are its errors
             recorder.heard << QString::fromStdString(error);
         if (!parsed) {
             QCOMPARE(recorder.heard.join(" ; "), heard);
             return;
         }
+        parsed->keepAliveEvery = std::chrono::seconds(1); // as under WatchdogSec=2s
         std::optional<GuardTable> onDisk = GuardTable{};
+        bool locked = false;
         std::string status;
-        const ServiceHooks hooks{[&onDisk](std::string &error) { error = "corrupt"; return onDisk; },
+        const ServiceHooks hooks{[&](std::string &error) { error = locked ? "busy" : "corrupt"; return locked ? std::nullopt : onDisk; },
                                  [&recorder](LogPriority priority, const std::string &line) {
                                      recorder.log << QString::fromStdString(line);
                                      if (priority <= LogPriority::Warning)
                                          recorder.heard << QStringLiteral("%1:%2").arg(recorder.ms).arg(recorder.log.last());
                                  },
-                                 [&status](const std::string &text) { status = text; }, [] { return std::string("T"); }};
+                                 [&status](const std::string &text) { status = text; }, [] { return std::string("T"); },
+                                 [&recorder] { return ++recorder.keepAlives > 0; }};
         const Clock::time_point start{std::chrono::hours(1)};
         GuardService service(*parsed, recorder, hooks, start);
-        for (; recorder.ms < 10000; recorder.ms += 100) {
-            for (const QString &event : events.split(' ', Qt::SkipEmptyParts)) {
-                const QString what = event.section(':', 1);
+        std::map<int, QStringList> due; // the events by time; the service adds when it is next due
+        for (const QString &event : events.split(' ', Qt::SkipEmptyParts))
+            due[event.section(':', 0, 0).toInt()] << event.section(':', 1);
+        const int end = std::max(10000, due.empty() ? 0 : due.rbegin()->first + 1000);
+        while (recorder.ms < end) {
+            for (const QString &what : due[recorder.ms]) {
                 const auto line = std::find(guardLineKeys.begin(), guardLineKeys.end(), what.section('=', 1, 1));
-                if (event.section(':', 0, 0).toInt() != recorder.ms)
-                    continue;
-                if (what == "table=")
+                if (what.startsWith("logind=")) {
+                    recorder.logind = what.mid(7);
+                    for (PowerActions::Answer &answer : std::exchange(recorder.held, {}))
+                        answer(recorder.logind == "refuses" ? "Access denied" : "");
+                } else if (what.startsWith("store="))
+                    locked = what == "store=locked";
+                else if (what.startsWith("fail="))
+                    sim::addFailRules(what.mid(5).toStdString());
+                else if (what == "table=")
                     onDisk.reset();
                 else if (what.startsWith("table=")) {
                     onDisk->levels.at(line - guardLineKeys.begin()) = what.section('=', 2).section(',', 0, 0).toUInt();
                     onDisk->actions.at(line - guardLineKeys.begin()) = what.section(',', 1).toUInt();
                 } else if (what.startsWith("status="))
                     sim::simulator().firmware.status = std::uint8_t(what.mid(7).toUInt(nullptr, 0));
-                else
+                else {
                     sim::simulator().firmware.inputLevels = std::uint8_t(what.toInt(nullptr, 0));
-                sim::simulator().absent = what == "-1";
-                service.tableChanged();
+                    sim::simulator().absent = what == "-1";
+                }
+                if (what.startsWith("table="))
+                    service.tableChanged();
             }
-            service.poll(start + std::chrono::milliseconds(recorder.ms));
+            const auto next = std::chrono::ceil<std::chrono::milliseconds>(service.poll(start + std::chrono::milliseconds(recorder.ms)) - start);
+            recorder.ms = std::min<int>(next.count(), due.upper_bound(recorder.ms) == due.end() ? end : due.upper_bound(recorder.ms)->first);
         }
         QCOMPARE(recorder.heard.join(" ; "), heard);
         const QString seen = QString::fromStdString(status) + recorder.log.join('\n')
-            + QStringLiteral("\nserves=%1\npoll-interval-ms=%2\nstatus-file=%3\n")
+            + QStringLiteral("\nserves=%1\nkeepalives=%4\npoll-interval-ms=%2\nstatus-file=%3\n")
                   .arg(sim::simulator().firmware.actions[static_cast<int>(sim::Action::ServeWatchdog)])
-                  .arg(parsed->pollInterval.count()).arg(QString::fromStdString(parsed->statusFile));
+                  .arg(parsed->pollInterval.count()).arg(QString::fromStdString(parsed->statusFile)).arg(recorder.keepAlives);
         for (const QString &text : shows.split(" ; ", Qt::SkipEmptyParts))
             QVERIFY2(seen.contains(text.mid(text.startsWith('!'))) != text.startsWith('!'), qPrintable(text + " in:\n" + seen));
     }

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The real vnkestrix-guardd over the simulator's drop-in libredi, with the
+# stand-in logind on a private bus. A configuration that is not a regular file
+# stops it with exit code 2. With logind stopped while a row fires, it goes on
+# reading the controller and telling systemd it is alive, says once that
+# logind is silent, and stops at once on SIGTERM; logind, resumed, then gets
+# exactly one PowerOff.
+#   guardd_process.sh BUILD_DIR
+. "$(dirname "$0")/../support/suite.sh"
+. "$(dirname "$0")/private_logind.sh"
+need dbus-daemon dbus-send python3
+build=$1 guardd=$1/guardd/vnkestrix-guardd
+export VNKESTRIX_REGISTRY=$work/registry.sqlite3 LD_LIBRARY_PATH=$build/sim-dropin
+export REDI_SIM_STATE=$work/state REDI_SIM_LOG=$work/redi.log
+
+mkfifo "$work/fifo"
+for config in "$work" "$work/fifo"; do
+  timeout 10 "$guardd" --config "$config" 2>"$work/err"
+  code=$?
+  [ $code = 2 ] && grep -q ": not a regular file" "$work/err" || fail "--config ${config##*/}: exit $code, $(cat "$work/err")"
+done
+
+start_private_logind "$build/tests/guardd/fake_logind" || fail "no private logind"
+on_fail() { kill -CONT "$logind"; cat "$work/err" >&2; }
+# What the service tells systemd, one datagram a line.
+python3 -c 'import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM); s.bind(sys.argv[1])
+with open(sys.argv[2], "ab", 0) as out:
+    while True: out.write(s.recv(4096) + b"\n")' "$work/notify" "$work/notified" &
+pids+=($!)
+"$build/cli/vnkestrix-cli" guard set gpio3=1,shutdown || fail "guard set"
+printf 'input_levels=0\n' >"$REDI_SIM_STATE"
+printf 'poll-interval-ms = 50\ndebounce-ms = 0\nstartup-grace-s = 0\nstatus-file = %s/status\n' "$work" >"$work/conf"
+wait_for 10 test -S "$work/notify" || fail "no notify socket"
+NOTIFY_SOCKET=$work/notify WATCHDOG_USEC=1000000 "$guardd" --config "$work/conf" 2>"$work/err" &
+service=$!
+pids+=("$service")
+wait_for 10 grep -q READY=1 "$work/notified" || fail "not ready"
+
+kill -STOP "$logind"
+printf 'input_levels=8\n' >"$work/state.new" && mv "$work/state.new" "$REDI_SIM_STATE"
+wait_for 10 grep -q "logind has not answered PowerOff" "$work/err" || fail "no word of the silent logind"
+reads() { grep -c GetCurrentInReport "$work/redi.log"; }
+pings() { grep -c WATCHDOG=1 "$work/notified"; }
+reads0=$(reads) pings0=$(pings)
+going_on() { [ "$(reads)" -gt $((reads0 + 2)) ] && [ "$(pings)" -gt $((pings0 + 2)) ]; }
+wait_for 10 going_on || fail "the loop stopped: $(reads) reads, $(pings) keep-alives"
+kill -TERM "$service"
+# Far below the 25 s a blocking call to logind takes: a bound, not a speed.
+wait_for 5 eval '! kill -0 "$service" 2>/dev/null' || fail "SIGTERM ignored while logind is silent"
+wait "$service" || fail "exit code $?"
+[ "$(grep -c "logind has not answered" "$work/err")" = 1 ] || fail "silence logged more than once"
+
+kill -CONT "$logind"
+# Answered only after every call queued before it.
+dbus-send --system --print-reply --dest=org.freedesktop.login1 /org/freedesktop/login1 \
+  org.freedesktop.login1.Manager.Suspend boolean:false >/dev/null || fail "logind does not answer"
+calls=$(sed 's/ at=.*//' "$work/calls")
+[ "$calls" = $'PowerOff interactive=0\nSuspend interactive=0' ] || fail "logind got: $calls"
+echo "PASS"
