@@ -152,9 +152,8 @@ std::string storePath() { return qEnvironmentVariable("VNKESTRIX_REGISTRY").toSt
 QString readout(QWidget *window, const QString &name)
 {
     if (name == "torn") {
-        // A copy of this binary saves every level 0 and every action Standby,
-        // then 1 and Shutdown, in turn; "guard" without the names shows
-        // either, or no table saved yet.
+        // A copy of this binary saves two whole tables in turn (see main);
+        // "guard" without the names shows either, or no table saved yet.
         QProcess writer;
         writer.start(QCoreApplication::applicationFilePath(), {"--writer"});
         const QStringList whole{"", QStringList(10, "=1").join(", "), QStringList(10, "=2, =1").join(", ")};
@@ -342,8 +341,8 @@ private slots:
         QProcess child;
         qputenv("VNK_CHILD_ROW", QByteArray::number(index));
         qputenv("ASAN_OPTIONS", "handle_abort=0:detect_leaks=0");
-        QStringList asOutsider{"--reuid=65534", "--regid=65534", "--clear-groups"};
-        child.start("setpriv", (fatal ? QStringList() : asOutsider) << QCoreApplication::applicationFilePath());
+        child.start("setpriv", QString(fatal ? "" : "--reuid=65534 --regid=65534 --clear-groups").split(' ', Qt::SkipEmptyParts)
+                                   << QCoreApplication::applicationFilePath());
         qunsetenv("VNK_CHILD_ROW");
         QVERIFY(child.waitForFinished(60000));
         if (!fatal) {
@@ -405,11 +404,11 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    for (std::uint32_t i = 0; argc == 2 && argv[1] == std::string("--writer"); ++i) {
-        GuardTable table;
-        table.levels.fill(i % 2);
-        table.actions.fill(1 + i % 2);
-        saveGuardTable(table);
+    // The writer of "torn": every level 1 and every action Shutdown, then 0
+    // and Standby, in turn.
+    for (GuardTable table; argc == 2 && argv[1] == std::string("--writer"); saveGuardTable(table)) {
+        table.levels.fill(1 - table.levels[0]);
+        table.actions.fill(1 + table.levels[0]);
     }
     QApplication app(argc, argv);
     if (qEnvironmentVariableIsSet("VNK_CHILD_ROW")) {

@@ -35,7 +35,6 @@ class TestCli : public QObject {
     std::optional<QTemporaryDir> dir;
     QProcessEnvironment env;
     QString mounted;
-    bool asNobody = false;
     sqlite3 *lockHolder = nullptr;
     Run last;
 
@@ -47,6 +46,7 @@ class TestCli : public QObject {
     // that user first.
     void run(QStringList args)
     {
+        const bool asNobody = args.removeAll("nobody") && ::geteuid() == 0;
         QProcessEnvironment runEnv = env;
         for (; !args.isEmpty() && args.first().contains(QRegularExpression("^[A-Z_]+=")); args.removeFirst())
             runEnv.insert(args.first().section('=', 0, 0), args.first().section('=', 1));
@@ -54,12 +54,11 @@ class TestCli : public QObject {
         process.setProcessEnvironment(runEnv);
         if (args.value(args.size() - 1).startsWith('<'))
             process.setStandardInputFile(args.takeLast().mid(1));
-        const QStringList asNobody = std::exchange(this->asNobody, false) && ::geteuid() == 0
-            ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", CLI_PATH} : QStringList();
         const QString log = runEnv.value("REDI_SIM_LOG"), registry = runEnv.value("VNKESTRIX_REGISTRY");
         const qsizetype logged = fileText(log).size();
         const bool hadStore = QFile::exists(registry);
-        process.start(asNobody.isEmpty() ? CLI_PATH : "setpriv", asNobody + args);
+        process.start(asNobody ? "setpriv" : CLI_PATH,
+                      (asNobody ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", CLI_PATH} : QStringList()) + args);
         process.waitForFinished(-1);
         last = {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError()), args};
@@ -121,9 +120,7 @@ private slots:
     void cases_data()
     {
         QTest::addColumn<QStringList>("steps");
-        QFile file(CASES);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        for (const QString &block : QString::fromUtf8(file.readAll()).split("\n== ").mid(1)) {
+        for (const QString &block : fileText(CASES).split("\n== ").mid(1)) {
             QStringList steps = block.split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^[^#]"));
             QTest::newRow(qPrintable(steps.takeFirst())) << steps;
         }
@@ -175,8 +172,6 @@ private slots:
             } else if (word == "env") {
                 for (const QString &variable : words)
                     env.insert(variable.section('=', 0, 0), variable.section('=', 1));
-            } else if (word == "nobody") {
-                asNobody = true;
             } else if (word == "mount") {
                 QVERIFY(QDir().mkpath(path(rest)));
                 if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", mounted = path(rest)}) != 0)
