@@ -78,8 +78,9 @@ std::optional<GuardRow> parseGuardRowJson(std::size_t line, const QJsonValue &va
     const QJsonValue level = object.value(QStringLiteral("level"));
     const QJsonValue action = object.value(QStringLiteral("action"));
     std::optional<GuardRow> row;
+    const double number = level.toDouble();
     if (value.isObject() && object.size() == 2 && level.isDouble() && action.isString())
-        row = rowFromWords(line, QString::number(level.toDouble(), 'g', 17), action.toString());
+        row = rowFromWords(line, QString::number(number == 0 ? 0.0 : number, 'g', 17), action.toString()); // -0 is 0
     if (!row)
         problem = QStringLiteral("must be {\"level\": 0 or 1, \"action\": one of %1}")
                       .arg(actionWords.join(QLatin1String(", ")));

@@ -74,6 +74,19 @@ void readGuardPart(const QJsonValue &value, Profile &profile, QStringList &probl
     }
 }
 
+// The profile's integers: its version, a guard line's level, and settings
+// counted in whole milliseconds.
+bool holdsWholeNumber(const QString &path)
+{
+    const QString part = path.section(QLatin1Char('.'), 0, 0);
+    if (part == settingsKey) {
+        const SettingDefinition *setting = findSetting(path.section(QLatin1Char('.'), 1));
+        return setting && setting->kind == SettingKind::Milliseconds;
+    }
+    return path == versionKey
+        || (part == guardKey && path.section(QLatin1Char('.'), 2) == QLatin1String("level"));
+}
+
 } // namespace
 
 QJsonObject profileJson(const Profile &profile)
@@ -98,7 +111,7 @@ QJsonObject profileJson(const Profile &profile)
 
 QStringList readProfile(const QByteArray &json, Profile &profile)
 {
-    const QStringList strictProblems = strictJsonProblems(json);
+    const QStringList strictProblems = strictJsonProblems(json, holdsWholeNumber);
     if (!strictProblems.isEmpty())
         return strictProblems;
     QJsonParseError error;
@@ -115,7 +128,7 @@ QStringList readProfile(const QByteArray &json, Profile &profile)
     if (!version.isDouble() || version.toDouble() != profileVersion) {
         QString given = QStringLiteral("missing");
         if (version.isDouble())
-            given = QString::number(version.toDouble()) + QStringLiteral(" is not known");
+            given = QString::number(version.toDouble(), 'g', 17) + QStringLiteral(" is not known");
         else if (!version.isUndefined())
             given = QStringLiteral("must be a number");
         return {QStringLiteral("version: %1; this program reads profiles of version %2")

@@ -2,6 +2,7 @@
 
 #include "cli_failure.h"
 
+#include <QRegularExpression>
 #include <QSet>
 
 #include <cctype>
@@ -21,9 +22,19 @@ bool isLowSurrogate(unsigned unit)
     return unit >= 0xDC00 && unit < 0xE000;
 }
 
+// JSON's integer form: "-0" is one too, and means 0.
+bool isWholeNumber(const QByteArray &token)
+{
+    static const QRegularExpression integer(QStringLiteral("^-?(0|[1-9][0-9]*)$"));
+    return integer.match(QString::fromLatin1(token)).hasMatch();
+}
+
 class Scanner {
 public:
-    explicit Scanner(const QByteArray &json) : json_(json) { }
+    Scanner(const QByteArray &json, const std::function<bool(const QString &)> &wholeNumberAt)
+        : json_(json), wholeNumberAt_(wholeNumberAt)
+    {
+    }
 
     QStringList scan()
     {
@@ -74,6 +85,11 @@ private:
             while (pos_ < json_.size() && !std::strchr(",]} \t\r\n", at(pos_)))
                 ++pos_;
             stopped_ = pos_ == start;
+            const QByteArray token = json_.mid(start, pos_ - start);
+            const bool number = !stopped_ && (token[0] == '-' || std::isdigit(static_cast<unsigned char>(token[0])));
+            if (number && !isWholeNumber(token) && wholeNumberAt_(where))
+                problem(where, echoed(QString::fromLatin1(token))
+                                   + QStringLiteral(" is not a whole number: write it without a fraction or exponent"));
         }
     }
 
@@ -203,6 +219,7 @@ private:
     }
 
     const QByteArray &json_;
+    const std::function<bool(const QString &)> &wholeNumberAt_;
     qsizetype pos_ = 0;
     bool stopped_ = false;
     QStringList problems_;
@@ -210,7 +227,8 @@ private:
 
 } // namespace
 
-QStringList strictJsonProblems(const QByteArray &json)
+QStringList strictJsonProblems(const QByteArray &json,
+                               const std::function<bool(const QString &path)> &wholeNumberAt)
 {
-    return Scanner(json).scan();
+    return Scanner(json, wholeNumberAt).scan();
 }

@@ -3,9 +3,16 @@
 #include "vnkestrix.h"
 
 #include "combo_items.h"
+#include "registry_api.h"
 #include "translated_text.h"
 
 #include <QMessageBox>
+
+#include <string>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -44,17 +51,45 @@ void takeNumbers(const GuardCombos &combos, std::array<std::uint32_t, guardLineC
     }
 }
 
+// The registry box's own text, then the store and what went wrong with it,
+// so that a user outside the store's group learns what to ask for.
+void showStoreError(QWidget *window, const QString &what, long error, bool writing)
+{
+    const std::string cause = guardStoreCause(error, writing);
+    QString message = what + QStringLiteral("\n\n")
+        + QString::fromStdString(guardStoreName() + ": " + cause);
+#ifndef _WIN32
+    // Root needs no group; and it is said once, whether or not the store's
+    // own cause already names the group.
+    if (writing && error == ERROR_ACCESS_DENIED && ::geteuid() != 0
+        && cause.find("vnkestrix") == std::string::npos)
+        message += uiText("\nTo change the guard table, join the group vnkestrix and log in again.");
+#endif
+    QMessageBox::critical(window, uiText("Windows Registry error"), message);
+}
+
+QString keyNotOpenedText()
+{
+    return uiText("The registry key for the application could not be created/opened.");
+}
+
 } // namespace
 
+// Looking changes nothing: read access only, so that a user who may read the
+// store but not write it sees its table, and a missing store is not made. A
+// store that cannot be read shows the defaults, and says so: the user then
+// knows that a save writes the table as shown, not the one in the store.
 void VnKestrix::loadGuardSettings()
 {
     loadedGuardTable = GuardTable{};
-    const GuardResult result = loadGuardTable(loadedGuardTable);
+    long error = ERROR_SUCCESS;
+    const bool read = readGuardTable(loadedGuardTable, &error) == GuardResult::Ok;
+    if (!read)
+        loadedGuardTable = GuardTable{}; // a read that failed half-way shows none of it
     showNumbers(levelCombos(ui), loadedGuardTable.levels);
     showNumbers(actionCombos(ui), loadedGuardTable.actions);
-    if (result == GuardResult::KeyNotOpened)
-        QMessageBox::critical(this, uiText("Windows Registry error"),
-                              uiText("The registry key for the application could not be created/opened."));
+    if (!read)
+        showStoreError(this, keyNotOpenedText(), error, false);
 }
 
 void VnKestrix::onSaveGuardSettings()
@@ -67,7 +102,8 @@ void VnKestrix::saveGuardSettings()
     GuardTable table = loadedGuardTable;
     takeNumbers(levelCombos(ui), table.levels);
     takeNumbers(actionCombos(ui), table.actions);
-    switch (saveGuardTable(table)) {
+    long error = ERROR_SUCCESS;
+    switch (saveGuardTable(table, &error)) {
     case GuardResult::Ok:
         QMessageBox::information(this, uiText("Settings saved"),
                                  uiText("Your settings were saved to disk\n\n However, the settings "
@@ -75,13 +111,11 @@ void VnKestrix::saveGuardSettings()
                                         "restarted."));
         break;
     case GuardResult::KeyNotOpened:
-        QMessageBox::critical(this, uiText("Windows Registry error"),
-                              uiText("The registry key for the application could not be created/opened."));
+        showStoreError(this, keyNotOpenedText(), error, true);
         break;
     case GuardResult::ReadFailed: // a save reads nothing
     case GuardResult::WriteFailed:
-        QMessageBox::critical(this, uiText("Windows Registry error"),
-                              uiText("The registry values could not be written."));
+        showStoreError(this, uiText("The registry values could not be written."), error, true);
         break;
     }
 }

@@ -5,8 +5,11 @@
 // compares what reached the controller, the boxes shown, and what the
 // widgets and the store hold afterwards. A row that ends in a fatal stop is
 // re-run in a child copy of this binary, which must die with the row's
-// message right after the failed call, before any box. Start-up, which
-// decides whether there is a window at all, is a table of its own.
+// message right after the failed call, before any box; a row played by an
+// outsider (a user who may read the store but not write it) is set up as
+// root and played by a child copy under that user's id, which reports what it
+// saw. Start-up, which decides whether there is a window at all, is a table of
+// its own.
 #include "../winreg/temp_store.h"
 #include "controller_link.h"
 #include "controller_sim.h"
@@ -20,6 +23,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFile>
 #include <QKeySequence>
 #include <QProcess>
@@ -31,6 +35,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -126,21 +133,39 @@ QStringList boxes(const ModalBoxCatcher &catcher, const QWidget *window)
         buttons.sort();
         buttons.replaceInStrings(QRegularExpression("^" + box.defaultButton + "$"), box.defaultButton + '*');
         seen << QStringLiteral("box %1|%2|%3|%4%5")
-                    .arg(QString(icons[box.icon]), box.title, QString(box.text).replace('\n', "\\n"),
+                    .arg(QString(icons[box.icon]), box.title,
+                         QString(box.text).replace('\n', "\\n").replace(qEnvironmentVariable("VNKESTRIX_REGISTRY"), "STORE"),
                          buttons.join('/'), QString(box.parent == window ? "" : " (not over the window)"));
     }
     return seen;
 }
 
+std::string storePath() { return qEnvironmentVariable("VNKESTRIX_REGISTRY").toStdString(); }
+
 // A widget as a row reads it; "%1" in a name makes a row of eight check
 // boxes one hex byte, bit i from box i. "guard" is the guard combos that do
 // not show item 0, "store" the registry store: its guard key and values,
 // those not 0 as little-endian hex. "fits": every page gets the room its
-// layout asks for and the last tab title shows.
-QString readout(QWidget *window, const QString &name, const TempStore &store)
+// layout asks for and the last tab title shows. "torn": of 100 windows opened
+// while another process saves whole tables, those whose Guard page shows
+// none.
+QString readout(QWidget *window, const QString &name)
 {
+    if (name == "torn") {
+        // A copy of this binary saves two whole tables in turn (see main);
+        // "guard" without the names shows either, or no table saved yet.
+        QProcess writer;
+        writer.start(QCoreApplication::applicationFilePath(), {"--writer"});
+        const QStringList whole{"", QStringList(10, "=1").join(", "), QStringList(10, "=2, =1").join(", ")};
+        int torn = 0;
+        for (int i = 0; i < 100; ++i)
+            torn += !whole.contains(readout(std::make_unique<VnKestrix>().get(), "guard").remove(QRegularExpression("\\w+(?==)")));
+        writer.kill();
+        writer.waitForFinished();
+        return QString::number(torn);
+    }
     if (name == "store")
-        return QString::fromStdString(store.query(
+        return QString::fromStdString(queryStore(storePath(), 
             "SELECT (SELECT count(*) FROM reg_keys WHERE path LIKE '%\\Vantrel\\Brivane') || ' key ' || "
             "count(*) || ' values' || ifnull(': ' || group_concat(CASE WHEN hex(data) <> '00000000' THEN "
             "name || '=' || hex(data) END, ', '), '') FROM reg_values"));
@@ -173,7 +198,7 @@ QString readout(QWidget *window, const QString &name, const TempStore &store)
 }
 
 // One set-up word or user step of a row; `window` is null before it opens.
-void apply(const QString &step, QWidget *window, TempStore &store)
+void apply(const QString &step, QWidget *window)
 {
     const QString verb = step.section(' ', 0, 0), name = step.section(' ', 1, 1), rest = step.section(' ', 2);
     if (verb == "click")
@@ -219,36 +244,52 @@ void apply(const QString &step, QWidget *window, TempStore &store)
         sim::simulator().firmware.ignoreWrites = true;
     else if (verb == "stored" || verb == "store") {
         // The store file is made as the program makes it, then changed
-        // behind its back: a value it refuses, or a path nobody can create.
+        // behind its back: a value it refuses, the values' page (3) cut off
+        // once all is in the file itself, or a path nobody can create.
         const RegistryKey key = Registry::instance().openKey(localMachineKey(), guardKeyPath, true);
         const QString value = step.section(' ', 1);
         if (verb == "stored" && !key.writeDword(value.section('=', 0, 0).toStdString(), value.section('=', 1).toUInt()))
             qFatal("cannot store %s", qPrintable(value));
         else if (name == "refuses" || name == "allows")
-            store.query(qPrintable(name == "allows" ? "DROP TRIGGER refuse"
-                                                    : "CREATE TRIGGER refuse BEFORE INSERT ON reg_values WHEN NEW.name = '" +
-                                                          rest + "' BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+            queryStore(storePath(), name == "allows" ? "DROP TRIGGER refuse"
+                                                     : "CREATE TRIGGER refuse BEFORE INSERT ON reg_values WHEN NEW.name = '" +
+                                                           rest.toStdString() + "' BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        else if (name == "corrupt" && queryStore(storePath(), "PRAGMA wal_checkpoint(TRUNCATE)") == "0")
+            QFile::resize(QString::fromStdString(storePath()), 2 * 4096);
         else if (name == "unusable") // below a regular file, this program: no one can create it, root included
             qputenv("VNKESTRIX_REGISTRY", "/proc/self/exe/registry.sqlite3");
     } else if (verb != "fail" && (!verb.contains('=') || !sim::loadStateText(step.toStdString())))
         qFatal("bad step %s", qPrintable(step));
 }
 
-// Sets the row up, opens the window and takes the steps.
-std::unique_ptr<VnKestrix> play(const Row &row, TempStore &store)
+// Sets the row up, opens the window and takes the steps. An outsider's row
+// starts after "outsider": root has set up what comes before.
+std::unique_ptr<VnKestrix> play(const Row &row)
 {
     sim::reset();
     setDemoMode(false);
-    for (const QString &step : row.before)
-        apply(step, nullptr, store);
+    for (const QString &step : row.before.mid(row.before.indexOf("outsider") + 1))
+        apply(step, nullptr);
     auto window = std::make_unique<VnKestrix>();
     window->show();
     window->activateWindow();
     (void)QTest::qWaitForWindowActive(window.get()); // the focus steps need an active window
     sim::clearCalls();
     for (const QString &step : row.steps)
-        apply(step, window.get(), store);
+        apply(step, window.get());
     return window;
+}
+
+// What a row ends with: the calls and the boxes, then each shown item as read.
+QStringList outcome(const Row &row)
+{
+    ModalBoxCatcher catcher;
+    const auto window = play(row);
+    QTest::qWait(20);
+    QStringList seen{(calls(false) + boxes(catcher, window.get())).join("; ")};
+    for (const QString &item : row.shown)
+        seen << item.section('=', 0, 0) + '=' + readout(window.get(), item.section('=', 0, 0));
+    return seen;
 }
 
 // In the child: the calls made and the boxes shown by the stop.
@@ -281,30 +322,41 @@ private slots:
     {
         QFETCH(int, index);
         const Row &row = rows()[index];
-        if (row.sent.startsWith("fatal ")) {
-            // The child inherits the row to play; an abort is its expected
-            // end, not a sanitizer finding.
-            QProcess child;
-            qputenv("VNK_CHILD_ROW", QByteArray::number(index));
-            qputenv("ASAN_OPTIONS", "handle_abort=0:detect_leaks=0");
-            child.start(QCoreApplication::applicationFilePath(), {});
-            qunsetenv("VNK_CHILD_ROW");
-            QVERIFY(child.waitForFinished(60000));
-            const QString out = QString::fromLocal8Bit(child.readAllStandardError());
-            const QString state = out.section("STATE ", 1).section('\n', 0, 0);
-            const bool ruled = row.steps.join(';').contains("fail ");
-            QVERIFY2(child.exitStatus() == QProcess::CrashExit && out.split('\n').contains(row.sent.mid(6)) &&
-                         state.count(" failed") == int(ruled) && state.endsWith(ruled ? " failed; boxes 0" : "; boxes 0"),
-                     qPrintable(out));
+        TempStore store;
+        const qsizetype outsider = row.before.indexOf("outsider");
+        const bool fatal = row.sent.startsWith("fatal ");
+        if (!fatal && outsider < 0) {
+            QCOMPARE(outcome(row), QStringList{row.sent} + row.shown);
             return;
         }
-        TempStore store;
-        ModalBoxCatcher catcher;
-        const auto window = play(row, store);
-        QTest::qWait(20);
-        QCOMPARE((calls(false) + boxes(catcher, window.get())).join("; "), row.sent);
-        for (const QString &item : row.shown)
-            QCOMPARE(item.section('=', 0, 0) + '=' + readout(window.get(), item.section('=', 0, 0), store), item);
+        // Root's store as others find it: a folder they may enter, files
+        // they may read.
+        for (const QString &step : row.before.mid(0, std::max<qsizetype>(outsider, 0)))
+            apply(step, nullptr);
+        ::chmod(QFile::encodeName(QFileInfo(qEnvironmentVariable("VNKESTRIX_REGISTRY")).path()), 0755);
+        for (const char *suffix : {"", "-wal", "-shm"})
+            ::chmod(qgetenv("VNKESTRIX_REGISTRY") + suffix, 0644);
+        // The child inherits the row to play; an abort is a fatal row's
+        // expected end, not a sanitizer finding.
+        QProcess child;
+        qputenv("VNK_CHILD_ROW", QByteArray::number(index));
+        qputenv("ASAN_OPTIONS", "handle_abort=0:detect_leaks=0");
+        child.start("setpriv", QString(fatal ? "" : "--reuid=65534 --regid=65534 --clear-groups").split(' ', Qt::SkipEmptyParts)
+                                   << QCoreApplication::applicationFilePath());
+        qunsetenv("VNK_CHILD_ROW");
+        QVERIFY(child.waitForFinished(60000));
+        if (!fatal) {
+            if (::geteuid() != 0 || child.exitCode() >= 126)
+                QSKIP("only root can play a row as another user, who must be able to run this binary");
+            QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()).split('\n'), QStringList{row.sent} + row.shown);
+            return;
+        }
+        const QString out = QString::fromLocal8Bit(child.readAllStandardError());
+        const QString state = out.section("STATE ", 1).section('\n', 0, 0);
+        const bool ruled = row.steps.join(';').contains("fail ");
+        QVERIFY2(child.exitStatus() == QProcess::CrashExit && out.split('\n').contains(row.sent.mid(6)) &&
+                     state.count(" failed") == int(ruled) && state.endsWith(ruled ? " failed; boxes 0" : "; boxes 0"),
+                 qPrintable(out));
     }
 
     void startUp_data()
@@ -352,12 +404,20 @@ private slots:
 
 int main(int argc, char **argv)
 {
+    // The writer of "torn": every level 1 and every action Shutdown, then 0
+    // and Standby, in turn.
+    for (GuardTable table; argc == 2 && argv[1] == std::string("--writer"); saveGuardTable(table)) {
+        table.levels.fill(1 - table.levels[0]);
+        table.actions.fill(1 + table.levels[0]);
+    }
     QApplication app(argc, argv);
     if (qEnvironmentVariableIsSet("VNK_CHILD_ROW")) {
-        TempStore store;
+        const Row &row = rows()[qEnvironmentVariableIntValue("VNK_CHILD_ROW")];
+        if (!row.sent.startsWith("fatal ")) // an outsider's
+            return std::fputs(qPrintable(outcome(row).join('\n')), stdout) < 0;
         childCatcher = new ModalBoxCatcher;
         qtHandler = qInstallMessageHandler(reportStateBeforeFatal);
-        play(rows()[qEnvironmentVariableIntValue("VNK_CHILD_ROW")], store);
+        play(row);
         return 0;
     }
     WindowTest test;
