@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -16,6 +17,10 @@ thread_local StoreFileId lastOpened;
 // SQLite's unix VFS calls its "open" with these arguments.
 int sqliteOpen(const char *path, int flags, int mode)
 {
+    // SQLite's own two devices: randomness, and /dev/null parked on
+    // descriptors 0 to 2 when the process started with them closed.
+    if (std::strcmp(path, "/dev/urandom") == 0 || std::strcmp(path, "/dev/null") == 0)
+        return ::open(path, flags | O_CLOEXEC, mode);
     // A folder only where SQLite syncs one: read-only, never made. Database
     // and journal files are opened for writing first (a folder refuses that
     // with EISDIR), so a folder never passes for one.
