@@ -3,6 +3,10 @@
 #include "registry.h"
 #include "registry_transaction.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Long enough for other saves to finish, short enough for a person waiting
@@ -68,8 +72,8 @@ GuardResult rewrite(GuardTable table, const std::function<void(GuardTable &)> *c
     RegistryTransaction transaction;
     LONG rc = transaction.begin(saveTimeoutMs);
     if (rc != ERROR_SUCCESS) {
-        return outcome(rc == ERROR_BUSY ? GuardResult::WriteFailed : GuardResult::KeyNotOpened, rc,
-                       error);
+        return outcome(rc == ERROR_ACCESS_DENIED ? GuardResult::KeyNotOpened : GuardResult::WriteFailed,
+                       rc, error);
     }
     const RegistryKey key = openGuardKey(rc);
     if (!key.isOpen())
@@ -90,17 +94,17 @@ GuardResult rewrite(GuardTable table, const std::function<void(GuardTable &)> *c
 
 GuardResult loadGuardTable(GuardTable &table, long *error)
 {
-    LONG rc = ERROR_SUCCESS;
-    const RegistryKey key = openGuardKey(rc);
-    if (!key.isOpen())
-        return outcome(GuardResult::KeyNotOpened, rc, error);
-    rc = readValues(key, table);
-    return outcome(rc == ERROR_SUCCESS ? GuardResult::Ok : GuardResult::ReadFailed, rc, error);
+    return readGuardTable(table, error);
 }
 
-GuardResult readGuardTable(GuardTable &table, long *error, unsigned /*lockWaitMs*/)
+// All 20 values from one snapshot of the store, so that a save going on
+// meanwhile shows whole or not at all.
+GuardResult readGuardTable(GuardTable &table, long *error, unsigned lockWaitMs)
 {
-    LONG rc = ERROR_SUCCESS;
+    RegistryTransaction snapshot;
+    LONG rc = snapshot.beginReading(lockWaitMs);
+    if (rc != ERROR_SUCCESS)
+        return outcome(GuardResult::KeyNotOpened, rc, error);
     const RegistryKey key
         = Registry::instance().openKeyForReading(localMachineKey(), guardKeyPath, &rc);
     if (rc == ERROR_FILE_NOT_FOUND)
@@ -136,8 +140,24 @@ std::string guardStoreCause(long error, bool writing)
     case ERROR_BUSY:
         return "busy: another program held its write lock until the time-out; try again";
     case ERROR_ACCESS_DENIED:
-        return writing ? "read-only for this user (changing the guard table usually needs root)"
-                       : "not readable by this user";
+        if (!writing)
+            return "not readable by this user";
+#ifndef _WIN32
+        if (::geteuid() != 0) {
+            return std::string("read-only for this user (members of group ") + guardStoreGroup
+                + " may change it: sudo adduser USER " + guardStoreGroup + ")";
+        }
+#endif
+        return "access denied";
+    case ERROR_BAD_FILE_TYPE:
+        return "not a regular file (a link, a FIFO or a folder in its place is never used)";
+    case ERROR_TIMEOUT:
+        return writing ? "timed out writing the store" : "timed out reading the store";
+    case ERROR_CANTREAD:
+        return "could not be read (a save was interrupted that only a user who may write the "
+               "store can undo, or the disk failed)";
+    case ERROR_CANTWRITE:
+        return "could not be written (the disk failed)";
     case ERROR_DISK_FULL:
         return "disk full";
     case ERROR_NOT_REGISTRY_FILE:

@@ -11,6 +11,9 @@
 
 inline constexpr const char *guardKeyPath = "SOFTWARE\\Vantrel\\Brivane";
 
+// The group whose members may change the guard store without root.
+inline constexpr const char *guardStoreGroup = "vnkestrix";
+
 inline constexpr std::size_t guardLineCount = 10;
 
 // The lines' short names on the command line, in profiles and in the guard
@@ -53,17 +56,18 @@ enum class GuardResult {
 // seconds) for the whole save. On Windows the 20 values are written one by
 // one, all attempted even when one fails.
 
-// Opens the key as the Guard page does, with full access and making it when
-// missing, and reads the 20 values. A value that is missing, not a REG_DWORD
-// or not four bytes long leaves its number in `table` as it was.
+// Reads the 20 values as readGuardTable does. A value that is missing, not a
+// REG_DWORD or not four bytes long leaves its number in `table` as it was.
 GuardResult loadGuardTable(GuardTable &table, long *error = nullptr);
 
 // How long a reader or a save waits for another program's write lock.
 inline constexpr unsigned guardLockWaitMs = 5000;
 
-// The same for readers that change nothing: read access only, and a missing
-// key or store is a table of defaults (Ok, `table` as it was). Nothing is made.
-// `lockWaitMs` bounds the wait for a writer (the guard service asks for less).
+// Reads the table with read access only, all 20 values from one committed
+// state of the store: a save going on meanwhile shows whole or not at all. A
+// missing key or store is a table of defaults (Ok, `table` as it was).
+// Nothing is made. `lockWaitMs` bounds the wait for a writer's commit (the
+// guard service asks for less).
 GuardResult readGuardTable(GuardTable &table, long *error = nullptr,
                            unsigned lockWaitMs = guardLockWaitMs);
 

@@ -9,6 +9,11 @@ LONG RegistryTransaction::begin(DWORD)
     return ERROR_SUCCESS;
 }
 
+LONG RegistryTransaction::beginReading(DWORD)
+{
+    return ERROR_SUCCESS;
+}
+
 LONG RegistryTransaction::commit()
 {
     return ERROR_SUCCESS;
@@ -25,6 +30,13 @@ RegistryTransaction::~RegistryTransaction()
 LONG RegistryTransaction::begin(DWORD timeoutMs)
 {
     const LONG rc = VnkRegBeginTransaction(timeoutMs);
+    open_ = rc == ERROR_SUCCESS;
+    return rc;
+}
+
+LONG RegistryTransaction::beginReading(DWORD timeoutMs)
+{
+    const LONG rc = VnkRegBeginReadTransaction(timeoutMs);
     open_ = rc == ERROR_SUCCESS;
     return rc;
 }

@@ -1,32 +1,25 @@
-// Notices when the guard store changes on disk: a read-only connection of
-// its own asks SQLite for the store's data version, which moves with every
-// commit of another connection, so no change is missed however quickly the
-// commits follow each other. A store that does not exist yet, or is
-// replaced by another file, counts as a change when that happens.
+// Notices when the guard store changes on disk, without a connection of its
+// own (one kept open would keep a replaced store alive and keep a writer from
+// converting it). Each look opens the file as the registry stand-in does (no
+// link, only a regular file) and takes its identity (device, inode) and
+// SQLite's file change counter, which every commit in rollback mode moves;
+// while a store is still in WAL mode, the -wal file's size, time and salts
+// too, which every commit there moves. A store that does not exist yet, is
+// replaced by another file or cannot be looked at counts as a change when
+// that happens.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
-
-struct sqlite3;
 
 class StoreWatch {
 public:
     explicit StoreWatch(std::string storePath);
-    ~StoreWatch();
-    StoreWatch(const StoreWatch &) = delete;
-    StoreWatch &operator=(const StoreWatch &) = delete;
 
     // True when the store may differ from the last call (and at the first).
     bool changed();
 
 private:
-    void close();
-
     std::string path_;
-    sqlite3 *db_ = nullptr;
-    ino_t inode_ = 0;
-    long long version_ = -1;
+    std::string last_;
     bool first_ = true;
 };

@@ -3,9 +3,13 @@
 
 #include "winreg.h"
 
+#include "store_file.h"
+
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -25,6 +30,9 @@ constexpr const char *storeVariable = "VNKESTRIX_REGISTRY";
 // How long one call waits for another process's write lock; a transaction
 // has one time-out for all of its calls.
 constexpr auto busyTimeout = std::chrono::milliseconds(5000);
+// How long a read may work beyond its wait for the lock: ample for a store
+// of this size, and a bound on what a crafted file can cost a reader.
+constexpr auto readWork = std::chrono::milliseconds(1000);
 constexpr std::size_t maxValueNameLength = 16383;
 
 // Rights that need a writable store: the value and key writes, plus DELETE,
@@ -54,8 +62,31 @@ constexpr const char *sqlText[SqlCount] = {
 
 using Clock = std::chrono::steady_clock;
 
+
+// The store is written by group members and read by root: it is untrusted
+// input. These bound what a crafted file can make SQLite do.
+constexpr std::pair<int, int> limits[] = {
+    {SQLITE_LIMIT_LENGTH, 1 << 22},       {SQLITE_LIMIT_SQL_LENGTH, 4096},
+    {SQLITE_LIMIT_COLUMN, 16},            {SQLITE_LIMIT_EXPR_DEPTH, 32},
+    {SQLITE_LIMIT_COMPOUND_SELECT, 4},    {SQLITE_LIMIT_VDBE_OP, 4096},
+    {SQLITE_LIMIT_FUNCTION_ARG, 8},       {SQLITE_LIMIT_ATTACHED, 0},
+    {SQLITE_LIMIT_LIKE_PATTERN_LENGTH, 64}, {SQLITE_LIMIT_VARIABLE_NUMBER, 8},
+    {SQLITE_LIMIT_TRIGGER_DEPTH, 1},      {SQLITE_LIMIT_WORKER_THREADS, 0},
+};
+
+// The schema as one text: sqlite_master's rows in name order.
+constexpr const char *schemaText
+    = "SELECT group_concat(type || ' ' || name || ' ' || tbl_name || ' ' || ifnull(sql, ''), char(10))"
+      " FROM (SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name)";
+
 LONG fromSqlite(int rc, LONG otherwise)
 {
+    // A link, FIFO or folder in place of the store or a journal shows in
+    // SQLite only as a file it could not open.
+    if (takeFileTypeRefusal() || rc == SQLITE_CANTOPEN_SYMLINK)
+        return ERROR_BAD_FILE_TYPE;
+    if (rc == SQLITE_READONLY_ROLLBACK)
+        return ERROR_CANTREAD; // a killed writer's journal that this user may not roll back
     switch (rc & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
@@ -73,6 +104,8 @@ LONG fromSqlite(int rc, LONG otherwise)
         return ERROR_DISK_FULL;
     case SQLITE_NOMEM:
         return ERROR_OUTOFMEMORY;
+    case SQLITE_INTERRUPT:
+        return ERROR_TIMEOUT;
     default:
         return otherwise;
     }
@@ -114,47 +147,77 @@ int firstColumn(sqlite3 *db, const char *sql, std::string *result = nullptr)
     return rc;
 }
 
+// The schema text of a store with the two tables and nothing else, as
+// SQLite records it.
+const std::string &expectedSchema()
+{
+    static const std::string text = [] {
+        sqlite3 *db = nullptr;
+        std::string result;
+        if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
+            && sqlite3_exec(db, schema, nullptr, nullptr, nullptr) == SQLITE_OK)
+            firstColumn(db, schemaText, &result);
+        sqlite3_close(db);
+        return result;
+    }();
+    return text;
+}
+
 // Whether the file has the tables yet; SQLite's result when it cannot tell.
-// A file that has tables, but not these, belongs to another program: it is
-// neither read as an empty registry nor extended (SQLITE_NOTADB).
+// A file with anything but exactly these two tables (another program's
+// tables, an index, a trigger, a view, a computed column) is no store of
+// ours: it is neither read nor extended (SQLITE_NOTADB).
 int checkTables(sqlite3 *db, bool &exist)
 {
-    std::string counts;
-    const int rc = firstColumn(db,
-                               "SELECT count(*) || '/' || count(CASE WHEN name IN ('reg_keys', "
-                               "'reg_values') THEN 1 END) FROM sqlite_master WHERE type = 'table'",
-                               &counts);
-    exist = rc == SQLITE_OK && counts.size() > 2 && counts.compare(counts.size() - 2, 2, "/2") == 0;
-    if (rc == SQLITE_OK && !exist && counts != "0/0")
-        return SQLITE_NOTADB;
+    std::string found;
+    int rc = firstColumn(db, schemaText, &found);
+    exist = rc == SQLITE_OK && !found.empty() && found == expectedSchema();
+    if ((rc == SQLITE_OK && !exist && !found.empty()) || (rc & 0xFF) == SQLITE_TOOBIG)
+        rc = SQLITE_NOTADB;
     return rc;
 }
 
-// Prepares a write connection: WAL, full synchronous commits, the tables.
-// Taking the write lock also proves that this process may write the file.
-// The WAL and its index stay when the last connection closes, so that users
-// who may only read the file can still open it.
-int setUpWritable(sqlite3 *db)
+// Settings of every connection, reader's or writer's, before it reads a
+// byte: no triggers, views or functions from the file, tight limits.
+void harden(sqlite3 *db)
+{
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+    for (const auto &[limit, value] : limits)
+        sqlite3_limit(db, limit, value);
+    firstColumn(db, "PRAGMA cell_size_check=ON");
+}
+
+// Prepares a write connection: a rollback journal, full synchronous commits,
+// the tables. Taking the write lock also proves that this process may write
+// the file. A store still in WAL mode is converted when no other connection
+// has it open; until then it stays in WAL mode, its WAL kept for readers.
+int setUpWritable(sqlite3 *db, int (*wait)(void *, int), void *waiter)
 {
     bool ours = false;
     int rc = checkTables(db, ours);
     if (rc != SQLITE_OK)
         return rc;
-    int persist = 1;
-    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     std::string mode;
-    rc = firstColumn(db, "PRAGMA journal_mode=WAL", &mode);
-    if (rc != SQLITE_OK)
-        return rc;
-    if (mode != "wal")
-        return SQLITE_READONLY;
+    sqlite3_busy_handler(db, nullptr, nullptr); // try the conversion without waiting
+    firstColumn(db, "PRAGMA journal_mode=DELETE", &mode);
+    sqlite3_busy_handler(db, wait, waiter);
+    if (mode == "wal") {
+        int persist = 1;
+        sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    }
     rc = firstColumn(db, "PRAGMA synchronous=FULL");
     if (rc != SQLITE_OK)
         return rc;
     rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         return rc;
-    rc = sqlite3_exec(db, schema, nullptr, nullptr, nullptr);
+    rc = checkTables(db, ours);
+    if (rc == SQLITE_OK && !ours)
+        rc = sqlite3_exec(db, schema, nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
@@ -214,13 +277,16 @@ public:
     // transaction until the transaction's.
     void startCall()
     {
+        takeFileTypeRefusal();
         if (!inTransaction_)
-            deadline_ = Clock::now() + busyTimeout;
+            setDeadline(busyTimeout, readWork);
     }
 
     // Makes sure a connection to the file in effect is open, able to write
-    // when `write` is set. Reading opens the file read-only and never makes
-    // it: a store file that does not exist yet counts as an empty registry.
+    // when `write` is set, and that the file is still a store of ours.
+    // Reading never makes the file: one that does not exist yet counts as an
+    // empty registry. A connection whose path now names another file (a
+    // restored backup, say) is replaced by one to that file.
     LONG connect(bool write)
     {
         const std::string wanted = wantedStorePath();
@@ -230,27 +296,45 @@ public:
             close();
             path_ = wanted;
         }
-        if (db_ && (writable_ || !write))
-            return ERROR_SUCCESS;
-        close();
-        if (!write)
-            return openReadOnly();
-        const int rc = openWritable();
-        return rc == SQLITE_OK ? ERROR_SUCCESS : fromSqlite(rc, ERROR_ACCESS_DENIED);
+        if (inTransaction_)
+            return write && !writable_ ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+        if (db_ && (replaced() || (write && !writable_)))
+            close();
+        if (!db_) {
+            const LONG rc = write ? openWritable() : openReadable();
+            if (rc != ERROR_SUCCESS || !db_)
+                return rc;
+        }
+        const int rc = checkTables(db_, hasTables_);
+        return rc == SQLITE_OK ? ERROR_SUCCESS : fromSqlite(rc, ERROR_CANTREAD);
     }
 
-    LONG beginTransaction(std::chrono::milliseconds timeout)
+    // A write transaction, or with `reading` a read transaction: one
+    // snapshot of the store for every call until the end.
+    LONG beginTransaction(std::chrono::milliseconds timeout, bool reading)
     {
         if (inTransaction_)
             return ERROR_INVALID_PARAMETER;
-        deadline_ = Clock::now() + timeout;
-        LONG rc = connect(true);
-        if (rc == ERROR_SUCCESS) {
-            const int begun = exec("BEGIN IMMEDIATE");
-            rc = begun == SQLITE_OK ? ERROR_SUCCESS : fromSqlite(begun, ERROR_CANTWRITE);
+        takeFileTypeRefusal();
+        // A save keeps to its time-out in all; a read may work a little
+        // beyond its wait.
+        setDeadline(timeout, reading ? readWork : Clock::duration::zero());
+        LONG rc = connect(!reading);
+        if (rc == ERROR_SUCCESS && db_) {
+            int begun = exec(reading ? "BEGIN" : "BEGIN IMMEDIATE");
+            // Checked within the transaction, so that what is read is what
+            // was checked; a read transaction starts its snapshot here.
+            if (begun == SQLITE_OK)
+                begun = checkTables(db_, hasTables_);
+            if (begun != SQLITE_OK) {
+                exec("ROLLBACK");
+                rc = fromSqlite(begun, reading ? ERROR_CANTREAD : ERROR_CANTWRITE);
+            }
         }
         inTransaction_ = rc == ERROR_SUCCESS;
         failure_ = ERROR_SUCCESS;
+        if (!inTransaction_)
+            close();
         return rc;
     }
 
@@ -260,12 +344,15 @@ public:
             return ERROR_INVALID_PARAMETER;
         inTransaction_ = false;
         LONG rc = commit ? failure_ : ERROR_SUCCESS;
-        if (commit && rc == ERROR_SUCCESS) {
+        if (commit && rc == ERROR_SUCCESS && db_) {
             const int committed = exec("COMMIT");
             rc = committed == SQLITE_OK ? ERROR_SUCCESS : fromSqlite(committed, ERROR_CANTWRITE);
         }
-        if (!commit || rc != ERROR_SUCCESS)
+        if (db_ && (!commit || rc != ERROR_SUCCESS))
             exec("ROLLBACK"); // fails harmlessly when SQLite rolled back already
+        // Not kept open: a long-lived connection would keep a replaced store
+        // alive and keep a writer from converting a WAL store.
+        close();
         return rc;
     }
 
@@ -288,11 +375,9 @@ public:
     }
 
     // False when there is nothing to read: no file, or no tables in it yet.
-    bool hasTables()
+    bool hasTables() const
     {
-        if (db_ && !hasTables_)
-            checkTables(db_, hasTables_);
-        return hasTables_;
+        return db_ && hasTables_;
     }
 
     Statement statement(Sql which)
@@ -353,6 +438,12 @@ public:
     }
 
 private:
+    void setDeadline(Clock::duration wait, Clock::duration work)
+    {
+        deadline_ = Clock::now() + wait;
+        workDeadline_ = deadline_ + work;
+    }
+
     static int waitForLock(void *self, int)
     {
         const Clock::time_point deadline = static_cast<Store *>(self)->deadline_;
@@ -361,6 +452,21 @@ private:
         std::this_thread::sleep_for(
             std::min<Clock::duration>(std::chrono::milliseconds(2), deadline - Clock::now()));
         return 1;
+    }
+
+    // Interrupts a statement that works past the deadline, whatever the file
+    // makes it do.
+    static int stopAtDeadline(void *self)
+    {
+        return Clock::now() >= static_cast<Store *>(self)->workDeadline_ ? 1 : 0;
+    }
+
+    // Whether the path names another file than the connection has open, or
+    // none.
+    bool replaced() const
+    {
+        struct stat info {};
+        return ::lstat(path_.c_str(), &info) != 0 || !(StoreFileId{info.st_dev, info.st_ino} == id_);
     }
 
     void close()
@@ -375,54 +481,75 @@ private:
         hasTables_ = false;
     }
 
-    int openWritable()
+    // Opens the file no matter what user: never through a link, only a
+    // regular file (see store_file.h), with the limits set before anything
+    // is read.
+    int open(int flags, sqlite3 *&db)
+    {
+        guardSqliteOpens();
+        takeLastOpenedFile();
+        int rc = sqlite3_open_v2(path_.c_str(), &db, flags | SQLITE_OPEN_NOFOLLOW, nullptr);
+        if (rc != SQLITE_OK) {
+            rc = db ? sqlite3_extended_errcode(db) : rc;
+            sqlite3_close(db);
+            db = nullptr;
+            return rc;
+        }
+        id_ = takeLastOpenedFile();
+        struct stat info {};
+        if (id_ == StoreFileId{} && ::lstat(path_.c_str(), &info) == 0)
+            id_ = StoreFileId{info.st_dev, info.st_ino}; // SQLite reused a descriptor it had
+        harden(db);
+        sqlite3_busy_handler(db, waitForLock, this);
+        sqlite3_progress_handler(db, 100, stopAtDeadline, this);
+        return SQLITE_OK;
+    }
+
+    LONG openWritable()
     {
         if (path_ == systemStoreFile)
             mkdir(systemStoreDir, 0755);
         sqlite3 *db = nullptr;
-        int rc = sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                 nullptr);
+        int rc = open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, db);
         if (rc == SQLITE_OK) {
-            sqlite3_busy_handler(db, waitForLock, this);
-            rc = sqlite3_db_readonly(db, "main") == 0 ? setUpWritable(db) : SQLITE_READONLY;
+            rc = sqlite3_db_readonly(db, "main") == 0 ? setUpWritable(db, waitForLock, this)
+                                                      : SQLITE_READONLY;
         }
         if (rc != SQLITE_OK) {
             sqlite3_close(db);
-            return rc;
+            return fromSqlite(rc, ERROR_CANTWRITE);
         }
         db_ = db;
         writable_ = true;
-        hasTables_ = true;
-        return SQLITE_OK;
+        return ERROR_SUCCESS;
     }
 
-    LONG openReadOnly()
+    // Opened for writing where the user may, without creating anything, so
+    // that a journal left by a killed writer is rolled back; SQLite falls
+    // back to reading only where the user may not write.
+    LONG openReadable()
     {
-        struct stat info;
-        if (stat(path_.c_str(), &info) != 0)
+        struct stat info {};
+        if (::lstat(path_.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR))
             return ERROR_SUCCESS; // empty registry
         sqlite3 *db = nullptr;
-        int rc = sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-        if (rc == SQLITE_OK) {
-            sqlite3_busy_handler(db, waitForLock, this);
-            rc = checkTables(db, hasTables_);
-        }
-        if (rc != SQLITE_OK) {
-            sqlite3_close(db);
+        const int rc = open(SQLITE_OPEN_READWRITE, db);
+        if (rc != SQLITE_OK)
             return fromSqlite(rc, ERROR_CANTREAD);
-        }
         db_ = db;
         return ERROR_SUCCESS;
     }
 
     std::string path_;
     sqlite3 *db_ = nullptr;
+    StoreFileId id_;
     bool writable_ = false;
     bool hasTables_ = false;
     sqlite3_stmt *stmts_[SqlCount] = {};
     std::map<std::uintptr_t, OpenKey> handles_;
     std::uintptr_t lastHandle_ = 0x1000;
     Clock::time_point deadline_;
+    Clock::time_point workDeadline_;
     bool inTransaction_ = false;
     LONG failure_ = ERROR_SUCCESS; // the first failed write of the transaction
 };
@@ -695,7 +822,14 @@ LONG VnkRegBeginTransaction(DWORD timeoutMs)
 {
     Store &s = store();
     std::lock_guard<std::mutex> lock(s.mutex);
-    return s.beginTransaction(std::chrono::milliseconds(timeoutMs));
+    return s.beginTransaction(std::chrono::milliseconds(timeoutMs), false);
+}
+
+LONG VnkRegBeginReadTransaction(DWORD timeoutMs)
+{
+    Store &s = store();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.beginTransaction(std::chrono::milliseconds(timeoutMs), true);
 }
 
 LONG VnkRegEndTransaction(int commit)

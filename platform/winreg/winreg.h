@@ -78,12 +78,14 @@ inline constexpr LONG ERROR_DISK_FULL = 112;
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_BAD_PATHNAME = 161;
 inline constexpr LONG ERROR_BUSY = 170;
+inline constexpr LONG ERROR_BAD_FILE_TYPE = 222;
 inline constexpr LONG ERROR_MORE_DATA = 234;
 inline constexpr LONG ERROR_NOACCESS = 998;
 inline constexpr LONG ERROR_BADDB = 1009;
 inline constexpr LONG ERROR_CANTREAD = 1012;
 inline constexpr LONG ERROR_CANTWRITE = 1013;
 inline constexpr LONG ERROR_NOT_REGISTRY_FILE = 1017;
+inline constexpr LONG ERROR_TIMEOUT = 1460;
 
 extern "C" {
 
@@ -109,8 +111,16 @@ LONG RegCloseKey(HKEY hKey);
 // takes part in until VnkRegEndTransaction.
 LONG VnkRegBeginTransaction(DWORD timeoutMs);
 
+// Opens a read transaction instead: every call until VnkRegEndTransaction
+// reads one committed state of the store, waiting at most `timeoutMs` for a
+// writer's commit to finish. Writes are refused meanwhile. A missing store
+// reads as an empty registry and is not made.
+LONG VnkRegBeginReadTransaction(DWORD timeoutMs);
+
 // Commits the transaction (`commit` not 0) or rolls it back. A commit after a
 // failed write in the transaction rolls back and returns that write's result.
+// The connection closes with it, so that no process keeps a store open that
+// was replaced or that a writer would convert.
 LONG VnkRegEndTransaction(int commit);
 
 // The path of the store file in effect.

@@ -54,6 +54,7 @@ extern "C" int fdatasync(int fd) { ++syncs; return reinterpret_cast<int (*)(int)
 // on a connection of its own, % standing for the step's name.
 static const std::map<std::string, std::string> fileSteps = {
     {"foreign", "CREATE TABLE photos(id INTEGER)"},
+    {"computed", "ALTER TABLE reg_values ADD COLUMN slow AS (length(data))"},
     {"refuse", "CREATE TRIGGER refuse BEFORE INSERT ON reg_values WHEN NEW.name = '%' BEGIN SELECT RAISE(ABORT, '')"
                "; END"},
     {"file", "SELECT journal_mode || ' ' || (SELECT group_concat(path, '|') FROM (SELECT path FROM reg_keys ORDER BY"
@@ -71,7 +72,8 @@ const char *const guardResults[] = {"Ok", "KeyNotOpened", "ReadFailed", "WriteFa
 const std::map<LONG, std::string> codeNames
     = {NAMED(SUCCESS),      NAMED(FILE_NOT_FOUND), NAMED(ACCESS_DENIED),     NAMED(INVALID_HANDLE),
        NAMED(BAD_PATHNAME), NAMED(MORE_DATA),      NAMED(INVALID_PARAMETER), NAMED(CANTWRITE),
-       NAMED(NOT_REGISTRY_FILE)};
+       NAMED(NOT_REGISTRY_FILE), NAMED(BUSY),        NAMED(BAD_FILE_TYPE),     NAMED(TIMEOUT),
+       NAMED(BADDB)};
 constexpr std::uint32_t untouched = 0xA5A5A5A5;
 
 std::vector<HKEY> opened;
@@ -117,9 +119,13 @@ std::string guardRun(const std::vector<std::string> &w) {
         for (auto *part : {&table.levels, &table.actions})
             for (std::uint32_t &number : *part)
                 in >> number;
-        return guardResults[int(saveGuardTable(table))];
+        long error = ERROR_SUCCESS;
+        const GuardResult result = saveGuardTable(table, &error);
+        return guardResults[int(result)] + (error ? "/" + codeText(error) : "");
     }
-    std::string text = guardResults[int(loadGuardTable(table))];
+    long error = ERROR_SUCCESS;
+    std::string text = guardResults[int(readGuardTable(table, &error))];
+    text += error ? "/" + codeText(error) : "";
     for (auto *part : {&table.levels, &table.actions})
         for (std::size_t i = 0; i < guardLineCount; ++i)
             text += (i ? "," : " ") + ((*part)[i] == untouched ? "-" : std::to_string((*part)[i]));
@@ -127,6 +133,27 @@ std::string guardRun(const std::vector<std::string> &w) {
 }
 
 #if REGISTRY_STAND_IN
+sqlite3 *holder = nullptr;
+
+// A shell command with STORE and SELF (this program) set: its output, lines
+// joined by "|", then its exit code when that is not 0.
+std::string shell(const std::string &command) {
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) < 0)
+        return "no self";
+    setenv("STORE", storeFile.c_str(), 1);
+    setenv("SELF", self, 1);
+    FILE *out = popen(command.c_str(), "r");
+    std::string text;
+    for (int c; out && (c = std::fgetc(out)) != EOF;)
+        text += c == '\n' ? '|' : char(c);
+    const int status = out ? pclose(out) : -1;
+    if (!text.empty() && text.back() == '|')
+        text.pop_back();
+    text += WEXITSTATUS(status) ? " exit " + std::to_string(WEXITSTATUS(status)) : "";
+    return text.empty() ? "SUCCESS" : text;
+}
+
 std::string sql(const std::string &step, const std::string &name) {
     std::string statement = fileSteps.at(step);
     if (statement.find('%') != std::string::npos)
@@ -142,8 +169,13 @@ std::string sql(const std::string &step, const std::string &name) {
 std::string killedSaves(int rounds) {
     std::mt19937 random(std::random_device{}());
     GuardTable table;
-    // Read as the service and the CLI read.
-    const auto whole = [&table] { return sql("whole", "") == "20 1" && readGuardTable(table) == GuardResult::Ok; };
+    // Read as the service and the CLI read: one snapshot, all 20 values one save's.
+    const auto whole = [&table] {
+        table.levels.fill(untouched);
+        return readGuardTable(table) == GuardResult::Ok && table.levels[0] != untouched
+            && std::count(table.levels.begin(), table.levels.end(), table.levels[0]) == guardLineCount
+            && table.actions == table.levels;
+    };
     std::uint32_t current = 0; // the row saves zeros first
     for (int round = 0, saves = 0; round < rounds; ++round) {
         const std::string first = std::to_string(current + 1);
@@ -165,7 +197,7 @@ std::string killedSaves(int rounds) {
         for (std::uint32_t n = 0; read(report[0], &n, 4) == 4; ++saves)
             reported = n;
         close(report[0]);
-        fine = fine && whole();
+        fine = fine && sql("whole", "") == "20 1" && whole();
         const std::uint32_t got = table.levels[0];
         const bool written = got == current || (got > current && got <= (reported ? reported + 1 : current + 1));
         if (!fine || got < reported || !written)
@@ -194,6 +226,9 @@ std::string run(const std::vector<std::string> &w) {
         return killedSaves(std::stoi(w.at(1)));
     } else if (w[0] == "begin" || w[0] == "commit" || w[0] == "rollback") {
         rc = w[0] == "begin" ? VnkRegBeginTransaction(1000) : VnkRegEndTransaction(w[0] == "commit");
+    } else if (w[0] == "hold") { // another connection takes the write lock until the row ends
+        sqlite3_open(storeFile.c_str(), &holder);
+        rc = sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK ? 0 : ERROR_BUSY;
     } else if (w[0] == "unwritable") { // below a regular file, this program: no one can make it, root included
         setenv("VNKESTRIX_REGISTRY", "/proc/self/exe/registry.sqlite3", 1);
     } else if (fileSteps.count(w[0])) {
@@ -221,8 +256,10 @@ std::string run(const std::vector<std::string> &w) {
             detail = disposition == REG_CREATED_NEW_KEY ? " new" : " existing";
     } else if (w[0] == "set") {
         std::vector<BYTE> data;
-        for (std::size_t i = arg.find('=') + 1; i + 1 < arg.size(); i += 2)
+        for (std::size_t i = arg.find('=') + 1; i + 1 < arg.size() && arg[i] != '*'; i += 2)
             data.push_back(static_cast<BYTE>(std::stoul(arg.substr(i, 2), nullptr, 16)));
+        if (arg.find('*') != std::string::npos) // TYPE=hex*N: the bytes N times
+            data.resize(data.size() * std::stoul(arg.substr(arg.find('*') + 1)), data.empty() ? 0 : data[0]);
         const auto type = std::find(typeNames.begin(), typeNames.end(), arg.substr(0, arg.find('=')));
         rc = RegSetValueExA(key, name.c_str(), 0, static_cast<DWORD>(type - typeNames.begin()), data.data(),
                             static_cast<DWORD>(data.size()));
@@ -267,19 +304,27 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char **argv) {
             for (HKEY key : opened)
                 RegCloseKey(key);
             opened.clear();
+#if REGISTRY_STAND_IN
+            sqlite3_close(std::exchange(holder, nullptr));
+#endif
             std::printf("%s\n", line.c_str());
 #ifdef _WIN32
             for (const HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, HKEY_USERS})
                 RegDeleteTreeA(root, "SOFTWARE\\Vantrel");
 #else
             storeFile = std::string(argc > 1 ? argv[1] : ".") + "/row" + std::to_string(++row) + ".sqlite3";
-            for (const char *suffix : {"", "-wal", "-shm"})
+            for (const char *suffix : {"", "-wal", "-shm", "-journal"})
                 std::remove((storeFile + suffix).c_str());
             setenv("VNKESTRIX_REGISTRY", storeFile.c_str(), 1);
 #endif
             continue;
         }
-        const std::string step = line.substr(0, line.find(" -> ")), result = run(words(step));
+        const std::string step = line.substr(0, line.rfind(" -> "));
+#if REGISTRY_STAND_IN
+        const std::string result = step.rfind("sh ", 0) == 0 ? shell(step.substr(3)) : run(words(step));
+#else
+        const std::string result = run(words(step));
+#endif
         std::string expected = line.substr(step.size() + 4);
         if (expected.find(" | stand-in: ") != std::string::npos)
             expected = REGISTRY_STAND_IN ? expected.substr(expected.find(" | ") + 13) : expected.substr(0, expected.find(" | "));
