@@ -121,7 +121,7 @@ QString manPage(const QString &date, const QString &version)
         ".TP\n.I /usr/lib/udev/rules.d/70\\-vnkestrix.rules\n"
         "The udev rule that lets the seated user and the plugdev group open the controller.\n"
         ".TP\n.I /var/lib/vnkestrix/registry.sqlite3\n"
-        "The guard trigger table; changing it usually needs root.\n"
+        "The guard trigger table; root and members of the vnkestrix group may change it.\n"
         ".SH SEE ALSO\n"
         ".BR vnkestrix (1),\n"
         ".BR udev (7)\n");

@@ -145,7 +145,7 @@ std::string guardStoreCause(long error, bool writing)
 #ifndef _WIN32
         if (::geteuid() != 0) {
             return std::string("read-only for this user (members of group ") + guardStoreGroup
-                + " may change it: sudo adduser USER " + guardStoreGroup + ")";
+                + " may change it: sudo adduser $USER " + guardStoreGroup + ", then log in again)";
         }
 #endif
         return "access denied";

@@ -10,10 +10,6 @@
 
 #include <string>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 namespace {
 
 using GuardCombos = std::array<QComboBox *, guardLineCount>;
@@ -51,20 +47,12 @@ void takeNumbers(const GuardCombos &combos, std::array<std::uint32_t, guardLineC
     }
 }
 
-// The registry box's own text, then the store and what went wrong with it,
-// so that a user outside the store's group learns what to ask for.
+// The registry box's own text, then the store and what went wrong with it;
+// for a user who may not write the store, the cause names the group to join.
 void showStoreError(QWidget *window, const QString &what, long error, bool writing)
 {
-    const std::string cause = guardStoreCause(error, writing);
-    QString message = what + QStringLiteral("\n\n")
-        + QString::fromStdString(guardStoreName() + ": " + cause);
-#ifndef _WIN32
-    // Root needs no group; and it is said once, whether or not the store's
-    // own cause already names the group.
-    if (writing && error == ERROR_ACCESS_DENIED && ::geteuid() != 0
-        && cause.find("vnkestrix") == std::string::npos)
-        message += uiText("\nTo change the guard table, join the group vnkestrix and log in again.");
-#endif
+    const QString message
+        = what + QStringLiteral("\n\n") + QString::fromStdString(guardStoreName() + ": " + guardStoreCause(error, writing));
     QMessageBox::critical(window, uiText("Windows Registry error"), message);
 }
 
