@@ -52,7 +52,7 @@ struct State {
     bool hidInitialised = false;
     std::map<std::string, Handle> handles;            // node path -> open handle
     std::map<std::string, redi::Identity> identities; // name handed out -> its controller
-    std::map<std::string, std::string> aliases; // name handed out -> the node it is on now
+    std::map<std::string, std::string> aliases;       // name handed out -> the node it is on now
 };
 
 // Never destroyed: the handles stay reachable until the process ends and the

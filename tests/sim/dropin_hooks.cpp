@@ -133,6 +133,8 @@ void sim::detail::afterCall(const Call &call)
     clearCalls();
 }
 
+// The drop-in's failure text, as the real library's; the in-process build
+// has none, for the same reason as the listing below.
 extern "C" const char *Redi_LastFailure(void)
 {
     return sim::lastFailure().c_str();
