@@ -94,7 +94,11 @@ void configure()
     other.device = "/dev/hidraw-sim2";
     other.firmware.serial = other.pluggedSerial = "SIM000002";
     other.absent = flag("REDI_SIM_SECOND_DENIED"); // listed as refusing to open; refuses every call
-    replacedAt = std::atol(variable("REDI_SIM_REPLACED_AT").c_str());
+    const std::string at = variable("REDI_SIM_REPLACED_AT");
+    char *end = nullptr;
+    replacedAt = std::strtol(at.c_str(), &end, 10);
+    if (*end || replacedAt < 0)
+        die("REDI_SIM_REPLACED_AT=" + at + ": want a call number");
     std::string error;
     if (!sim::addFailRules(variable("REDI_SIM_FAIL"), &error))
         die("REDI_SIM_FAIL: " + error);
