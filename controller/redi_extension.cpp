@@ -2,6 +2,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include <initializer_list>
 #else
 #include <dlfcn.h>
 #endif
