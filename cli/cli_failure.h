@@ -3,6 +3,8 @@
 // command ever has to unwind by hand.
 #pragma once
 
+#include "controller_link.h"
+
 #include <QString>
 
 enum ExitCode : int {
@@ -25,6 +27,15 @@ struct CliFailure {
 [[noreturn]] inline void failOperation(const QString &message)
 {
     throw CliFailure{ExitOperationFailed, message};
+}
+
+// A controller call that failed: the message names the step, and the
+// library's cause, when it knows one, follows it ("reading the sample rate
+// failed: board replaced: A → B").
+[[noreturn]] inline void failController(const QString &message)
+{
+    const std::string cause = controllerFailure();
+    failOperation(cause.empty() ? message : message + QStringLiteral(": ") + QString::fromStdString(cause));
 }
 
 // Input shown back in a message: control characters as \xNN, and no more

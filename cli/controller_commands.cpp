@@ -138,7 +138,7 @@ void runAction(const Invocation &invocation)
             continue;
         connectController(invocation.demo);
         if (!action.run())
-            failOperation(QString::fromLatin1(action.failure));
+            failController(QString::fromLatin1(action.failure));
         return;
     }
     failUsage(QStringLiteral("\"%1\" is not an action: it takes serve-watchdog, reset-watchdog-pin or "
@@ -155,7 +155,7 @@ void runGpio(const Invocation &invocation)
         bool flagBit1 = false;
         bool flagBit5 = false;
         if (!readGpio(levels, flagBit1, flagBit5))
-            failOperation(QStringLiteral("reading the GPIO lines failed"));
+            failController(QStringLiteral("reading the GPIO lines failed"));
         if (invocation.isSet(QStringLiteral("json")))
             printJson({{QStringLiteral("levels"), lineMaskText(levels)}});
         else
@@ -170,7 +170,7 @@ void runGpio(const Invocation &invocation)
                           .arg(invocation.arguments[1]));
         connectController(invocation.demo);
         if (!writeGpio(static_cast<std::uint8_t>(*levels)))
-            failOperation(QStringLiteral("writing the GPIO lines failed"));
+            failController(QStringLiteral("writing the GPIO lines failed"));
         return;
     }
     failUsage(QStringLiteral("usage: vnkestrix-cli gpio read | write VALUE (see gpio --help)"));

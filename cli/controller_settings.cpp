@@ -32,16 +32,16 @@ std::uint16_t readRaw(ParameterId id)
 {
     std::uint16_t raw = 0;
     if (!readParameter(parameter(id), raw))
-        failOperation(QStringLiteral("reading the %1 failed").arg(parameterLabel(id)));
+        failController(QStringLiteral("reading the %1 failed").arg(parameterLabel(id)));
     return raw;
 }
 
 void writeRaw(ParameterId id, std::uint16_t raw, Target target)
 {
     if (!writeParameter(parameter(id), raw, target))
-        failOperation(QStringLiteral("writing the %1 to %2 failed")
-                          .arg(parameterLabel(id), target == Flash ? QStringLiteral("flash")
-                                                                   : QStringLiteral("RAM")));
+        failController(QStringLiteral("writing the %1 to %2 failed")
+                           .arg(parameterLabel(id), target == Flash ? QStringLiteral("flash")
+                                                                    : QStringLiteral("RAM")));
 }
 
 QList<const SettingDefinition *> settingsOf(ParameterId id)

@@ -12,7 +12,7 @@ std::string readOrFail(const char *failure)
 {
     std::string serial;
     if (!getSerialNumber(serial))
-        failOperation(QString::fromLatin1(failure));
+        failController(QString::fromLatin1(failure));
     return serial;
 }
 
@@ -33,7 +33,7 @@ void writeSerialNumber(const std::string &latin1)
     if (readOrFail("reading the serial number failed") == latin1 && serialNumberIsLive())
         return;
     if (!setSerialNumber(latin1))
-        failOperation(QStringLiteral("writing the serial number failed"));
+        failController(QStringLiteral("writing the serial number failed"));
     if (isDemoMode())
         return;
     const std::string readBack = readOrFail("reading the serial number back failed");

@@ -1,6 +1,7 @@
 #include "controller_link.h"
 
 #include "redi.h"
+#include "redi_extension.h"
 #include "report_trace.h"
 
 #include <cstdio>
@@ -32,6 +33,13 @@ void setDemoMode(bool on)
 bool isDemoMode()
 {
     return demoMode;
+}
+
+std::string controllerFailure()
+{
+    static const auto lastFailure = rediExtension<RediLastFailureFunction>(REDI_LAST_FAILURE_SYMBOL);
+    const char *const text = lastFailure ? lastFailure() : nullptr;
+    return text ? text : "";
 }
 
 bool findController(std::string &deviceName)

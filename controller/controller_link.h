@@ -2,7 +2,8 @@
 // controller, one feature-report exchange, and the GPIO level reports.
 //
 // Operations never report to the user: each returns a success flag, and an
-// out-argument is written only on success.
+// out-argument is written only on success; controllerFailure() tells why
+// the last one failed, when the library knows.
 #pragma once
 
 #include "feature_report.h"
@@ -20,6 +21,12 @@ constexpr std::size_t Status = 10;
 
 void setDemoMode(bool on);
 bool isDemoMode();
+
+// Why the last call to the library failed, for the user: "board replaced:
+// OLD → NEW" (UTF-8) when another board took the controller's place. "" when
+// the call succeeded, the cause is not known, or the library cannot tell
+// (the vendor's has no such entry point).
+std::string controllerFailure();
 
 // Asks the library for the controller, also in demo mode. On success the
 // device record is refreshed and `deviceName` receives the device's name.

@@ -1,34 +1,11 @@
 #include "controller_list.h"
 
 #include "redi.h"
+#include "redi_extension.h"
 
 #include <cstring>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 namespace {
-
-// The library is already loaded (the program links it), so the lookup only
-// asks whether it exports the listing.
-RediEnumerateControllersFunction enumerateFunction()
-{
-#if defined(_WIN32)
-    // The vendor's name, and MinGW's for a library built here.
-    for (const char *name : {"redi.dll", "libredi.dll"}) {
-        if (const HMODULE library = GetModuleHandleA(name))
-            return reinterpret_cast<RediEnumerateControllersFunction>(
-                reinterpret_cast<void *>(GetProcAddress(library, REDI_ENUMERATE_SYMBOL)));
-    }
-    return nullptr;
-#else
-    return reinterpret_cast<RediEnumerateControllersFunction>(
-        dlsym(RTLD_DEFAULT, REDI_ENUMERATE_SYMBOL));
-#endif
-}
 
 std::string text(const char *field, std::size_t size)
 {
@@ -39,7 +16,7 @@ std::string text(const char *field, std::size_t size)
 
 Listing listControllers(std::vector<AttachedController> &controllers)
 {
-    const RediEnumerateControllersFunction enumerate = enumerateFunction();
+    const auto enumerate = rediExtension<RediEnumerateControllersFunction>(REDI_ENUMERATE_SYMBOL);
     if (!enumerate)
         return Listing::NotSupported;
     // A controller may come between counting and listing: ask until the

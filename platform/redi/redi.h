@@ -101,10 +101,11 @@ REDI_API int Usk_SendOutReport_a(const char *deviceName, unsigned char *report, 
  * ---- This library's extension beyond the four functions ----
  *
  * The vendor's library has only the four functions above and finds one
- * controller. This library also lists every attached controller. Callers
- * must look the entry point up at run time (dlsym, GetProcAddress) under
- * REDI_ENUMERATE_SYMBOL and do without it when it is missing, so that the
- * vendor's library still works in this one's place.
+ * controller. This library also lists every attached controller and tells
+ * why a call failed. Callers must look these entry points up at run time
+ * (dlsym, GetProcAddress) under REDI_ENUMERATE_SYMBOL and
+ * REDI_LAST_FAILURE_SYMBOL and do without them when they are missing, so
+ * that the vendor's library still works in this one's place.
  */
 #define REDI_ENUMERATE_SYMBOL "Redi_EnumerateControllers"
 #define REDI_INFO_SERIAL_SIZE 128
@@ -125,6 +126,19 @@ typedef struct RediControllerInfo {
  */
 REDI_API int Redi_EnumerateControllers(RediControllerInfo *list, int capacity);
 typedef int (*RediEnumerateControllersFunction)(RediControllerInfo *list, int capacity);
+
+/*
+ * Why the calling thread's last call of the four functions failed, when the
+ * library knows more than that it failed: one line of UTF-8, such as
+ * "board replaced: OLD → NEW" (the serial numbers) when another board took
+ * the place of the one that the device name stands for. "" after a call that
+ * succeeded or failed for no known cause; each call of the four functions
+ * starts it afresh. The text stays valid until the thread's next call into
+ * the library. Looked up at run time as Redi_EnumerateControllers is.
+ */
+#define REDI_LAST_FAILURE_SYMBOL "Redi_LastFailure"
+REDI_API const char *Redi_LastFailure(void);
+typedef const char *(*RediLastFailureFunction)(void);
 
 #ifdef __cplusplus
 }

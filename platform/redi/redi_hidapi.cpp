@@ -14,11 +14,14 @@
 // back, or resets itself, it comes back on a new node and the old one never
 // works again: a call that fails because its device is gone finds the
 // controller again, goes on the new node from then on under the old name,
-// and is tried once more there. The library keeps all its state in one
-// State object, never throws across the C boundary and never prints.
+// and is tried once more there. A device with another serial number is
+// another board, never followed: the call fails, and Redi_LastFailure says
+// which board took the place of which. The library keeps all its state in
+// one State object, never throws across the C boundary and never prints.
 
 #include "redi.h"
 #include "redi_device_choice.h"
+#include "redi_identity.h"
 #include "redi_internal.h"
 #include "redi_node.h"
 
@@ -30,6 +33,7 @@
 #include <cwchar>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -44,19 +48,11 @@ struct Handle {
     int lockFd = -1;
 };
 
-// What a name that the library handed out stands for.
-struct Identity {
-    unsigned short vendorId = 0, productId = 0;
-    std::wstring serial;     // as the system reported it, to tell boards apart
-    std::wstring liveSerial; // as the device told it; what the system reports after a re-plug
-    int interfaceNumber = -1;
-};
-
 struct State {
     bool hidInitialised = false;
-    std::map<std::string, Handle> handles;      // node path -> open handle
-    std::map<std::string, Identity> identities; // name handed out -> its controller
-    std::map<std::string, std::string> aliases; // name handed out -> the node it is on now
+    std::map<std::string, Handle> handles;            // node path -> open handle
+    std::map<std::string, redi::Identity> identities; // name handed out -> its controller
+    std::map<std::string, std::string> aliases;       // name handed out -> the node it is on now
 };
 
 // Never destroyed: the handles stay reachable until the process ends and the
@@ -65,6 +61,14 @@ State &state()
 {
     static State *const s = new State;
     return *s;
+}
+
+// Why the calling thread's last call failed, when the library knows more
+// than the failure itself; each call starts it afresh.
+std::string &lastFailure()
+{
+    static thread_local std::string text;
+    return text;
 }
 
 bool initialiseHid()
@@ -114,9 +118,9 @@ std::string currentNode(const std::string &name)
     return it != aliases.end() ? it->second : name;
 }
 
-bool sameText(const wchar_t *a, const std::wstring &b)
+std::wstring text(const wchar_t *serial)
 {
-    return (a ? std::wstring(a) : std::wstring()) == b;
+    return serial ? serial : L"";
 }
 
 // Among `devices`, those `accept` takes, the first that opens: first those
@@ -131,40 +135,30 @@ const hid_device_info *firstThatOpens(const hid_device_info *devices, Accept acc
     return nullptr;
 }
 
-// Finds the controller that `name` stood for again, by its IDs (and its
-// serial number when several boards have them), and puts `name` on its node.
+// Finds the controller that `name` stood for again, by its IDs and its
+// serial number, and puts `name` on its node. Another board in its place
+// is no controller of this name: the call fails and says so.
 bool relocate(const std::string &name)
 {
     State &s = state();
     const auto known = s.identities.find(name);
     if (known == s.identities.end() || !initialiseHid())
         return false;
-    const Identity &id = known->second;
+    const redi::Identity &id = known->second;
     hid_device_info *const devices = hid_enumerate(id.vendorId, id.productId);
+    std::vector<std::wstring> present;
+    for (const hid_device_info *d = devices; d; d = d->next)
+        if (d->path && d->interface_number == id.interfaceNumber)
+            present.push_back(text(d->serial_number));
     const hid_device_info *found = firstThatOpens(devices, [&](const hid_device_info &d) {
-        return (sameText(d.serial_number, id.serial) || (!id.liveSerial.empty() && sameText(d.serial_number, id.liveSerial)))
-            && d.interface_number == id.interfaceNumber;
+        return d.interface_number == id.interfaceNumber && id.isThisBoard(text(d.serial_number), present);
     });
-    // A number written after the last look-up is what the system reports
-    // once the board is back; with one board that is no doubt.
-    std::string onlyPath;
-    bool one = true;
-    for (const hid_device_info *d = devices; d; d = d->next) {
-        if (!d->path || d->interface_number != id.interfaceNumber)
-            continue;
-        if (onlyPath.empty())
-            onlyPath = d->path;
-        one = one && onlyPath == d->path;
-    }
-    one = one && !onlyPath.empty();
-    if (!found && one)
-        found = firstThatOpens(devices, [&](const hid_device_info &d) { return d.interface_number == id.interfaceNumber; });
-    if (found) {
-        if (name == found->path)
-            s.aliases.erase(name);
-        else
-            s.aliases[name] = found->path;
-    }
+    if (!found)
+        lastFailure() = id.whyNotFound(present);
+    else if (name == found->path)
+        s.aliases.erase(name);
+    else
+        s.aliases[name] = found->path;
     hid_free_enumeration(devices);
     return found != nullptr;
 }
@@ -210,6 +204,7 @@ template <typename F>
 int guarded(F f) noexcept
 {
     try {
+        lastFailure().clear();
         return f() ? 1 : 0;
     } catch (...) {
         return 0;
@@ -287,9 +282,10 @@ bool findDevice(RediDeviceRecord &record)
         copyLatin1(record.serialNumber, sizeof record.serialNumber, isLive ? live.c_str() : found->serial_number);
         record.flags = isLive ? REDI_RECORD_SERIAL_LIVE : 0;
         State &s = state();
-        s.identities[record.deviceName] = {choice.vendorId, choice.productId,
-                                           found->serial_number ? found->serial_number : L"",
-                                           isLive ? live : L"", found->interface_number};
+        redi::Identity &id = s.identities[record.deviceName];
+        id = {choice.vendorId, choice.productId, found->interface_number, {text(found->serial_number)}};
+        if (isLive)
+            id.serials.push_back(live);
         s.aliases.erase(record.deviceName);
     }
     hid_free_enumeration(devices);
@@ -331,11 +327,21 @@ int Usk_Feature_a(const char *deviceName, unsigned char *report, int get)
     return guarded([&] {
         if (!validName(deviceName) || !report || (get != 0 && get != 1))
             return false;
-        return withDevice(deviceName, [&](hid_device *dev) {
+        // The board comes back with a number written to it: from the write
+        // on, and already when the write itself makes the board start anew.
+        const auto known = state().identities.find(deviceName);
+        std::wstring written;
+        const bool writes = !get && known != state().identities.end() && redi::serialNumberWritten(report, written);
+        if (writes)
+            known->second.serials.push_back(written);
+        const bool ok = withDevice(deviceName, [&](hid_device *dev) {
             if (hid_send_feature_report(dev, report, REDI_REPORT_SIZE) < 0)
                 return false;
             return !get || readReport(dev, report, REDI_REPORT_SIZE, hid_get_feature_report);
         });
+        if (writes && !ok)
+            known->second.serials.pop_back();
+        return ok;
     });
 }
 
@@ -363,6 +369,11 @@ int Usk_SendOutReport_a(const char *deviceName, unsigned char *report, int lengt
             return hid_write(dev, report, static_cast<size_t>(length)) >= 0;
         });
     });
+}
+
+const char *Redi_LastFailure(void)
+{
+    return lastFailure().c_str();
 }
 
 } // extern "C"

@@ -34,6 +34,12 @@ int getLoop(bool rate)
     return bad;
 }
 
+// What happens to the board while a program is held before an exchange:
+// re-plugged; unplugged (and plugged in again after the run); or another
+// board, with another serial number, put in its place (and the first one
+// back after the run).
+enum class Pause { Replug, Away, Swap };
+
 struct Run {
     int exitCode;   // -1: crashed, -2: never reached its pause
     QString output; // stdout, then stderr
@@ -50,9 +56,8 @@ class KernelHidTest : public QObject
     QTemporaryDir home;
 
     // `program` with the preload library (program_driver.cpp). With
-    // `pauseAt`, it is held before its Nth exchange while the board is
-    // re-plugged (`away`: unplugged, and plugged in again once it ended).
-    Run run(const QString &program, const QStringList &arguments, int pauseAt = 0, bool away = false)
+    // `pauseAt`, it is held before its Nth exchange while `pause` happens.
+    Run run(const QString &program, const QStringList &arguments, int pauseAt = 0, Pause pause = Pause::Replug)
     {
         QTemporaryDir dir;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -69,12 +74,17 @@ class KernelHidTest : public QObject
         for (int i = 0; i < 6000 && !paused; ++i, QThread::msleep(10))
             paused = QFile::exists(dir.filePath("pause.paused"));
         QString ignored; // what the program did shows it
+        const auto serial = [this](const char *s) { device.change([s](sim::FirmwareModel &f) { f.serial = s; }); };
+        if (pauseAt && pause == Pause::Swap)
+            serial("OTHER0001");
         if (pauseAt)
-            away ? device.plug(false, ignored) : device.replug(ignored);
+            pause == Pause::Away ? device.plug(false, ignored) : device.replug(ignored);
         QFile(dir.filePath("pause")).open(QIODevice::WriteOnly);
         process.waitForFinished(150000);
-        if (away)
-            device.plug(true, ignored);
+        if (pause == Pause::Swap)
+            serial("OLD000001");
+        if (pause != Pause::Replug)
+            pause == Pause::Away ? device.plug(true, ignored) : device.replug(ignored);
         return {!paused ? -2 : process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError()).trimmed()};
     }
@@ -118,8 +128,9 @@ private slots:
             return text.replace("$NODE", device.hidrawPath()).replace("$LINK", home.filePath("controller"))
                 .replace("$OTHER", other.hidrawPath());
         };
-        // N of "replug-at N" and "away-at N"; 0 for the others:
-        const Run cli = run(VNK_CLI, place(arguments).split(' '), condition.section(' ', 1).toInt(), condition.startsWith("away"));
+        // N of "replug-at N", "away-at N" and "swap-at N"; 0 for the others:
+        const Pause pause = condition.startsWith("away") ? Pause::Away : condition.startsWith("swap") ? Pause::Swap : Pause::Replug;
+        const Run cli = run(VNK_CLI, place(arguments).split(' '), condition.section(' ', 1).toInt(), pause);
         device.change([](sim::FirmwareModel &f) { f.ignoreWrites = false; });
         QVERIFY(condition != "usbfs-away" || QDir("/dev").rename("bus.away", "bus"));
         QCOMPARE(cli.output, place(output));

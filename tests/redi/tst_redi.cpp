@@ -10,11 +10,13 @@
 // a device, "mark PATH WORDS" changes one, "env VALUE" sets REDI_DEVICE; the
 // calls are "find [SELECTOR [null]]", "feature GET", "input LENGTH" and
 // "output LENGTH", each optionally with the device name ("null", "empty")
-// and "null" for no buffer, and "list CAPACITY [null]" (into an array of
-// three). After "->" the result: a find's return value and record as "path
+// and "null" for no buffer or "USBSN=TEXT" for a buffer that writes TEXT as
+// the serial number, and "list CAPACITY [null]" (into an array of three).
+// After "->" the result: a find's return value and record as "path
 // release-bytes [serial] [live]" ("-": untouched), a report call's
-// "ok"/"failed" and the caller's 40-byte buffer (it passes 00 01 .. 27), the
-// listing's count and entries ("-": untouched); after "|" what reached the
+// "ok"/"failed", the caller's 40-byte buffer (it passes 00 01 .. 27) and
+// Redi_LastFailure in brackets when it tells something, the listing's count
+// and entries ("-": untouched); after "|" what reached the
 // stand-ins, writes with their bytes. Bytes are shown as runs: "00-20" counts
 // up, "00*30" repeats. IDS is the controller's USB IDs, "X{N}" N times X.
 //
@@ -168,14 +170,19 @@ QString run(const QStringList &w)
             shown += "; " + entry(list[i], " " + QString::number(list[i].openError));
         return shown;
     }
-    uchar buffer[40];
-    std::iota(buffer, buffer + 40, 0);
+    uchar buffer[40] = {0, 0, 1, 20, 0, 0, 'U', 'S', 'B', 'S', 'N', 20, 3};
+    const QString serial = w.value(3).startsWith("USBSN=") ? w[3].mid(6) : QString();
+    if (serial.isNull())
+        std::iota(buffer, buffer + 40, 0);
+    for (int i = 0; i < serial.size(); ++i)
+        buffer[13 + 2 * i] = uchar(serial[i].unicode()); // and the high byte 0
     const QByteArray name = w.value(2, "/dev/hidraw1").toLatin1();
     const char *const to = name == "null" ? nullptr : name == "empty" ? "" : name.constData();
     uchar *const report = w.size() > 3 && null ? nullptr : buffer;
     const int ok = w[0] == "feature" ? Usk_Feature_a(to, report, w[1].toInt())
         : w[0] == "input" ? Usk_GetCurrentInReport_a(to, report, w[1].toInt()) : Usk_SendOutReport_a(to, report, w[1].toInt(), 1000);
-    return (ok ? "ok " : "failed ") + runs(buffer, 40);
+    const QString failure = QString::fromUtf8(Redi_LastFailure());
+    return (ok ? "ok " : "failed ") + runs(buffer, 40) + (failure.isEmpty() ? "" : " (" + failure + ")");
 }
 
 } // namespace

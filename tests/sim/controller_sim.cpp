@@ -43,6 +43,8 @@ std::string escape(const std::string &s)
 
 std::string logName(const char *name) { return !name ? "(null)" : !*name ? "\"\"" : escape(name); }
 
+std::string failure; // lastFailure()
+
 // The device name must be ours, and the controller present.
 bool ours(const char *name) { return name && simulator().device == name && !simulator().absent; }
 
@@ -55,7 +57,9 @@ int handle(Function function, const char *target, std::string device, std::strin
            std::size_t size, const unsigned char *reply, Take take)
 {
     detail::beforeCall(target);
+    failure.clear();
     Call call{function, device, arguments, {request, request + (request ? size : 0)}, {}, "ok"};
+    const Simulator &s = simulator();
     std::vector<FailRule> &rules = simulator().failRules;
     const auto rule = std::find_if(rules.begin(), rules.end(), [&](const FailRule &r) {
         for (std::size_t i = 0; i < 4; ++i)
@@ -66,6 +70,9 @@ int handle(Function function, const char *target, std::string device, std::strin
     if (rule != rules.end()) {
         rules.erase(rule);
         call.result = "injected";
+    } else if (function != Function::FindSensor && ours(target) && !s.foundSerial.empty() && s.foundSerial != s.pluggedSerial) {
+        call.result = "rejected";
+        failure = "board replaced: " + s.foundSerial + " \xE2\x86\x92 " + s.pluggedSerial;
     } else if (!take()) {
         call.result = "rejected";
     }
@@ -141,6 +148,8 @@ bool fail(std::string *error, const std::string &why)
 
 } // namespace
 
+const std::string &lastFailure() { return failure; }
+
 std::string Call::line() const
 {
     static const char *const functions[] = {"Usk_FindSensor_a", "Usk_Feature_a", "Usk_GetCurrentInReport_a", "Usk_SendOutReport_a"};
@@ -212,13 +221,14 @@ int Usk_FindSensor_a(int selector, int reserved1, int reserved2, int reserved3, 
     const std::string arguments = "sel=" + std::to_string(selector) + " args=" + std::to_string(reserved1) + ',' + std::to_string(reserved2) + ','
         + std::to_string(reserved3) + ',' + std::to_string(reserved4) + ',' + std::to_string(reserved5) + ',' + std::to_string(reserved6);
     return handle(Function::FindSensor, wanted, "-", arguments, nullptr, 0, nullptr, [&] {
-        const Simulator &s = simulator();
+        Simulator &s = simulator();
         if (!record || selector != REDI_SELECT_BOARD_CONTROLLER || s.absent || (wanted && s.device != wanted)
             || (reserved1 | reserved2 | reserved3 | reserved4 | reserved5 | reserved6))
             return false;
         std::memset(record, 0, sizeof *record);
         detail::describe(*record, s, s.serialCached ? s.pluggedSerial : s.firmware.serial);
         record->flags = s.serialCached ? 0 : REDI_RECORD_SERIAL_LIVE;
+        s.foundSerial = s.pluggedSerial;
         return true;
     });
 }

@@ -51,6 +51,11 @@ struct Simulator {
     // firmware's number with the flag set.
     std::string pluggedSerial = FactorySerial;
     bool serialCached = false;
+    // The plug-in number the last find saw ("" before any). A board put in
+    // the controller's place plugs in with another number: every other call
+    // then fails, and lastFailure() says "board replaced: FOUND → NOW", until
+    // a find takes the new board.
+    std::string foundSerial;
     std::vector<FailRule> failRules;
     std::vector<Call> log;
 };
@@ -64,6 +69,8 @@ inline void reset() { simulator() = Simulator{}; }
 bool addFailRules(const std::string &text, std::string *error = nullptr);
 
 inline const std::vector<Call> &calls() { return simulator().log; }
+// Why the last call failed, as the real library's Redi_LastFailure tells it.
+const std::string &lastFailure();
 inline void clearCalls() { simulator().log.clear(); }
 
 // The drop-in's state file: the firmware, device name and release number

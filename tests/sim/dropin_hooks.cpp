@@ -31,6 +31,7 @@ struct StateFile {
 bool hasSecond = false;
 bool secondCurrent = false;
 std::string logPath;
+long replacedAt = 0; // REDI_SIM_REPLACED_AT; 0: never
 StateFile file, otherFile;
 sim::Simulator other;
 
@@ -93,6 +94,11 @@ void configure()
     other.device = "/dev/hidraw-sim2";
     other.firmware.serial = other.pluggedSerial = "SIM000002";
     other.absent = flag("REDI_SIM_SECOND_DENIED"); // listed as refusing to open; refuses every call
+    const std::string at = variable("REDI_SIM_REPLACED_AT");
+    char *end = nullptr;
+    replacedAt = std::strtol(at.c_str(), &end, 10);
+    if (*end || replacedAt < 0)
+        die("REDI_SIM_REPLACED_AT=" + at + ": want a call number");
     std::string error;
     if (!sim::addFailRules(variable("REDI_SIM_FAIL"), &error))
         die("REDI_SIM_FAIL: " + error);
@@ -116,6 +122,9 @@ void sim::detail::beforeCall(const char *device)
     if (hasSecond && (device && second == device) != secondCurrent)
         swapControllers();
     loadState();
+    static long calls = 0;
+    if (++calls == replacedAt) // another board, as the firmware's state goes
+        simulator().firmware.serial = simulator().pluggedSerial = "SIM000003";
 }
 
 // The line is on disk before the call returns, so it survives the program's
@@ -126,6 +135,13 @@ void sim::detail::afterCall(const Call &call)
         die("cannot append to " + logPath);
     writeState();
     clearCalls();
+}
+
+// The drop-in's failure text, as the real library's; the in-process build
+// has none, for the same reason as the listing below.
+extern "C" const char *Redi_LastFailure(void)
+{
+    return sim::lastFailure().c_str();
 }
 
 // The drop-in's listing, as the real library's: both controllers, the first
