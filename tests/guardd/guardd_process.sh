@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The real vnkestrix-guardd over the simulator's drop-in libredi, with the
 # stand-in logind on a private bus. A configuration that is not a regular file
-# stops it with exit code 2. With logind stopped while a row fires, it goes on
+# stops it with exit code 2. While another process rewrites the store as fast
+# as it can with two tables, neither of which fires on the lines as they are,
+# nothing fires: every reading is one whole table. A store replaced by rename
+# is followed at once. With logind stopped while a row fires, it goes on
 # reading the controller and telling systemd it is alive, says once that
 # logind is silent, and stops at once on SIGTERM; logind, resumed, then gets
 # exactly one PowerOff.
@@ -30,12 +33,34 @@ with open(sys.argv[2], "ab", 0) as out:
 pids+=($!)
 "$build/cli/vnkestrix-cli" guard set gpio3=1,shutdown || fail "guard set"
 printf 'input_levels=0\n' >"$REDI_SIM_STATE"
-printf 'poll-interval-ms = 50\ndebounce-ms = 0\nstartup-grace-s = 0\nstatus-file = %s/status\n' "$work" >"$work/conf"
+printf 'poll-interval-ms = 10\ndebounce-ms = 0\nstartup-grace-s = 0\nstatus-file = %s/status\n' "$work" >"$work/conf"
 wait_for 10 test -S "$work/notify" || fail "no notify socket"
 NOTIFY_SOCKET=$work/notify WATCHDOG_USEC=1000000 "$guardd" --config "$work/conf" 2>"$work/err" &
 service=$!
 pids+=("$service")
 wait_for 10 grep -q READY=1 "$work/notified" || fail "not ready"
+
+# GPIO 3 is 0: "is 1, Shutdown" and "is 0, Do Nothing" never fire, their mix
+# "is 0, Shutdown" would. One writer, one transaction a table, for 5 s.
+tables() {
+  echo ".timeout 5000"
+  echo "PRAGMA synchronous=OFF;"
+  while :; do
+    for row in "01000000 02000000" "00000000 00000000"; do
+      set -- $row
+      echo "BEGIN IMMEDIATE; UPDATE reg_values SET data = X'$1' WHERE name = 'GPIO3 Value';"
+      echo "UPDATE reg_values SET data = X'$2' WHERE name = 'GPIO3 Action'; COMMIT;"
+    done
+  done
+}
+tables | timeout 5 sqlite3 "$VNKESTRIX_REGISTRY"
+[ ! -s "$work/calls" ] || fail "fired on a mix of two tables: $(cat "$work/calls")"
+
+cp "$VNKESTRIX_REGISTRY" "$work/restored.sqlite3"
+VNKESTRIX_REGISTRY=$work/restored.sqlite3 "$build/cli/vnkestrix-cli" guard set gpio3=0,standby || fail "guard set aside"
+mv "$work/restored.sqlite3" "$VNKESTRIX_REGISTRY"
+wait_for 10 grep -qs Suspend "$work/calls" || fail "a store replaced by rename is not followed"
+"$build/cli/vnkestrix-cli" guard set gpio3=1,shutdown || fail "guard set"
 
 kill -STOP "$logind"
 printf 'input_levels=8\n' >"$work/state.new" && mv "$work/state.new" "$REDI_SIM_STATE"
@@ -56,5 +81,5 @@ kill -CONT "$logind"
 dbus-send --system --print-reply --dest=org.freedesktop.login1 /org/freedesktop/login1 \
   org.freedesktop.login1.Manager.Suspend boolean:false >/dev/null || fail "logind does not answer"
 calls=$(sed 's/ at=.*//' "$work/calls")
-[ "$calls" = $'PowerOff interactive=0\nSuspend interactive=0' ] || fail "logind got: $calls"
+[ "$calls" = $'Suspend interactive=0\nPowerOff interactive=0\nSuspend interactive=0' ] || fail "logind got: $calls"
 echo "PASS"
