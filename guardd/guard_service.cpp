@@ -134,7 +134,8 @@ LineLevels GuardService::readLevels(Clock::time_point now)
         // until the controller answers again.
         connected_ = false;
         if (answered_) {
-            hooks_.log(LogPriority::Warning, "lost the controller at " + deviceName_);
+            const std::string cause = controllerFailure();
+            hooks_.log(LogPriority::Warning, "lost the controller at " + deviceName_ + (cause.empty() ? "" : ": " + cause));
             answered_ = false;
             retryDelay_ = {};
             nextAttempt_ = now;
