@@ -2,11 +2,10 @@
 // the same tables as its --help, so that neither can drift from the program.
 // Run at build time, not installed:
 //   vnkestrix-cli-docs man DATE VERSION      the manual page, on stdout
-//   vnkestrix-cli-docs fill TEMPLATE         the template with @COMMANDS@,
-//       @GLOBAL_OPTIONS@, @COMMAND_OPTIONS@, @COMMAND_WORDS@, @SETTINGS@ and
-//       @SETTING_VALUES@ replaced by space-separated words; the last four
-//       as NAME=WORD,WORD pairs.
+//   vnkestrix-cli-docs fill TEMPLATE         a shell's completion template
+//       with its table filled in (completion_table.h)
 #include "commands.h"
+#include "completion_table.h"
 #include "setting_definitions.h"
 
 #include <QCoreApplication>
@@ -128,70 +127,6 @@ QString manPage(const QString &date, const QString &version)
     return page;
 }
 
-// The lowercase words of a command's syntax, the words it takes as its
-// first argument: "read | write VALUE" gives read and write.
-QStringList syntaxWords(const QString &syntax)
-{
-    static const QRegularExpression word(QStringLiteral("(?:^|[ |])([a-z][a-z-]*)(?=$|[ |])"));
-    QStringList words;
-    for (auto it = word.globalMatch(syntax); it.hasNext();)
-        words.append(it.next().captured(1));
-    return words;
-}
-
-// What `set NAME=` can complete: the words of a word-valued setting.
-QStringList valueWords(const SettingDefinition &setting)
-{
-    switch (setting.kind) {
-    case SettingKind::Choice:
-        return setting.words;
-    case SettingKind::Switch:
-        return {QStringLiteral("on"), QStringLiteral("off")};
-    case SettingKind::SourceList:
-        return QStringList{QStringLiteral("none")} + setting.words;
-    case SettingKind::LineMask:
-        return {QStringLiteral("none")};
-    default:
-        return {};
-    }
-}
-
-QString pair(const QString &name, const QStringList &words)
-{
-    return words.isEmpty() ? QString() : name + QLatin1Char('=') + words.join(QLatin1Char(','));
-}
-
-QString filled(QString text)
-{
-    QStringList commands, commandOptionPairs, commandWordPairs, settings, settingValues;
-    for (const CommandDefinition &command : cliCommands()) {
-        commands.append(command.name);
-        QStringList options;
-        for (const QString &option : command.optionNames)
-            options.append(QStringLiteral("--") + option);
-        commandOptionPairs.append(pair(command.name, options));
-        commandWordPairs.append(pair(command.name, syntaxWords(command.syntax)));
-    }
-    QStringList globals = {QStringLiteral("--help"), QStringLiteral("--version")};
-    for (const OptionHelp &option : globalOptions())
-        globals.append(QStringLiteral("--") + option.name);
-    for (const SettingDefinition &setting : settingDefinitions()) {
-        settings.append(setting.name);
-        settingValues.append(pair(setting.name, valueWords(setting)));
-    }
-    const auto words = [](QStringList list) {
-        list.removeAll(QString());
-        return list.join(QLatin1Char(' '));
-    };
-    text.replace(QStringLiteral("@COMMANDS@"), words(commands));
-    text.replace(QStringLiteral("@GLOBAL_OPTIONS@"), words(globals));
-    text.replace(QStringLiteral("@COMMAND_OPTIONS@"), words(commandOptionPairs));
-    text.replace(QStringLiteral("@COMMAND_WORDS@"), words(commandWordPairs));
-    text.replace(QStringLiteral("@SETTINGS@"), words(settings));
-    text.replace(QStringLiteral("@SETTING_VALUES@"), words(settingValues));
-    return text;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -207,7 +142,7 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "vnkestrix-cli-docs: cannot read %s\n", qPrintable(arguments[2]));
             return 1;
         }
-        output = filled(QString::fromUtf8(file.readAll()));
+        output = withCompletionTable(QString::fromUtf8(file.readAll()));
     } else {
         std::fprintf(stderr, "usage: vnkestrix-cli-docs man DATE VERSION | fill TEMPLATE\n");
         return 2;

@@ -8,10 +8,8 @@
 
 namespace {
 
-// The stored numbers are the guard page's item indexes.
-const QStringList levelWords = {QStringLiteral("0"), QStringLiteral("1")};
-const QStringList actionWords = {QStringLiteral("do-nothing"), QStringLiteral("standby"),
-                                 QStringLiteral("shutdown")};
+const QStringList &levelWords = guardLevelWords();
+const QStringList &actionWords = guardActionWords();
 
 QString accepted()
 {
@@ -35,6 +33,20 @@ std::optional<GuardRow> rowFromWords(std::size_t line, const QString &level, con
 }
 
 } // namespace
+
+// The stored numbers are the guard page's item indexes.
+const QStringList &guardLevelWords()
+{
+    static const QStringList words = {QStringLiteral("0"), QStringLiteral("1")};
+    return words;
+}
+
+const QStringList &guardActionWords()
+{
+    static const QStringList words = {QStringLiteral("do-nothing"), QStringLiteral("standby"),
+                                      QStringLiteral("shutdown")};
+    return words;
+}
 
 QString guardLineName(std::size_t line)
 {

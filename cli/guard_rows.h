@@ -8,6 +8,7 @@
 #include <QJsonValue>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <optional>
@@ -17,6 +18,10 @@ struct GuardRow {
     std::uint32_t level;
     std::uint32_t action;
 };
+
+// The words of a row's level and action, in the order of their stored numbers.
+const QStringList &guardLevelWords();
+const QStringList &guardActionWords();
 
 QString guardLineName(std::size_t line);
 std::optional<std::size_t> findGuardLine(const QString &name);

@@ -17,7 +17,7 @@ packages=(
 if [ "${1:-}" = "--tests" ]; then
   packages+=(
     sqlite3 xvfb xauth xdotool x11-utils imagemagick
-    desktop-file-utils groff-base man-db ninja-build lintian appstream devscripts zsh fish
+    desktop-file-utils groff-base man-db ninja-build lintian appstream devscripts bash-completion zsh fish
     qemu-system-x86 linux-image-amd64 busybox-static cpio zstd xz-utils
     dbus-daemon systemd
   )
