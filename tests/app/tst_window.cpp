@@ -356,19 +356,19 @@ private slots:
         ::chmod(QFile::encodeName(QFileInfo(qEnvironmentVariable("VNKESTRIX_REGISTRY")).path()), 0755);
         for (const char *suffix : {"", "-wal", "-shm"})
             ::chmod(qgetenv("VNKESTRIX_REGISTRY") + suffix, 0644);
-        // The child inherits the row to play; an abort is a fatal row's
-        // expected end, not a sanitizer finding.
         // An installed service: this binary as PREFIX/bin/tst_window (a hard
         // link where it can be) beside PREFIX/sbin/vnkestrix-guardd.
         QString program = QCoreApplication::applicationFilePath();
-        QTemporaryDir prefix(program + "-prefix-XXXXXX");
+        const QTemporaryDir prefix(program + "-prefix-XXXXXX");
         if (service) {
-            QVERIFY(QDir(prefix.path()).mkpath("bin") && QDir(prefix.path()).mkpath("sbin"));
             const QString copy = prefix.filePath("bin/tst_window");
-            QVERIFY(::link(qPrintable(program), qPrintable(copy)) == 0 || QFile::copy(program, copy));
-            QVERIFY(QFile::link("/bin/true", prefix.filePath("sbin/vnkestrix-guardd")));
+            QVERIFY(QDir(prefix.path()).mkpath("bin") && QDir(prefix.path()).mkpath("sbin") &&
+                    QFile::link("/bin/true", prefix.filePath("sbin/vnkestrix-guardd")) &&
+                    (::link(qPrintable(program), qPrintable(copy)) == 0 || QFile::copy(program, copy)));
             program = copy;
         }
+        // The child inherits the row to play; an abort is a fatal row's
+        // expected end, not a sanitizer finding.
         QProcess child;
         qputenv("VNK_CHILD_ROW", QByteArray::number(index));
         qputenv("ASAN_OPTIONS", "handle_abort=0:detect_leaks=0");
