@@ -33,7 +33,7 @@ QSize sizeShowingEveryPage(QMainWindow *window, QTabWidget *tabs)
 // status bar keeps them from being taken for a board's.
 void showDemoMode(QMainWindow *window)
 {
-    auto *label = new QLabel(uiText("Demo mode: no controller is used, and the pages show made-up values."));
+    auto *label = new QLabel(uiText("Demo mode: no controller is used."));
     label->setObjectName(QStringLiteral("demoModeLabel"));
     window->statusBar()->addPermanentWidget(label, 1);
 }
