@@ -1,11 +1,14 @@
 #include "vnkestrix.h"
 
 #include "about_dialog.h"
+#include "controller_link.h"
 #include "maker_website.h"
 #include "translated_text.h"
 
 #include <QDesktopServices>
+#include <QLabel>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QUrl>
 
@@ -26,6 +29,15 @@ QSize sizeShowingEveryPage(QMainWindow *window, QTabWidget *tabs)
     return needed;
 }
 
+// Demo mode sends nothing and shows made-up values; a lasting note in the
+// status bar keeps them from being taken for a board's.
+void showDemoMode(QMainWindow *window)
+{
+    auto *label = new QLabel(uiText("Demo mode: no controller is used."));
+    label->setObjectName(QStringLiteral("demoModeLabel"));
+    window->statusBar()->addPermanentWidget(label, 1);
+}
+
 } // namespace
 
 VnKestrix::VnKestrix(QWidget *parent, Qt::WindowFlags flags)
@@ -35,13 +47,17 @@ VnKestrix::VnKestrix(QWidget *parent, Qt::WindowFlags flags)
     ui.setupUi(this);
     loadGpioSettings();
     loadGuardSettings();
+    if (isDemoMode())
+        showDemoMode(this);
     // With common desktop fonts the form's 375 x 517 cuts off the GPIO rows'
     // buttons and scrolls tab titles out of sight, so the window opens as
     // large as its pages need (measured after the loads, whose texts count
-    // too). The user can still shrink it to the form's minimum. Measuring
-    // costs start-up nothing: the tab widget asks every page, shown or not,
-    // for its size when the window is shown, and gets the answers kept here.
-    resize(size().expandedTo(sizeShowingEveryPage(this, ui.mainTab)));
+    // too), and cannot be made smaller than that. Measuring costs start-up
+    // nothing: the tab widget asks every page, shown or not, for its size
+    // when the window is shown, and gets the answers kept here.
+    const QSize needed = sizeShowingEveryPage(this, ui.mainTab);
+    setMinimumSize(minimumSize().expandedTo(needed));
+    resize(size().expandedTo(needed));
 }
 
 VnKestrix::~VnKestrix() = default;

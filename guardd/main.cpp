@@ -1,7 +1,8 @@
 // vnkestrix-guardd: the guard service. It watches the board's lines through
 // the controller and asks systemd-logind for standby or shutdown as the
 // guard trigger table says; optionally it serves the controller's watchdog.
-// Logs go to stderr with syslog priority prefixes, which the journal reads.
+// Logs go to stderr, one line each; under the journal with syslog priority
+// prefixes, which it reads as each line's priority.
 #include "guard_service.h"
 #include "guard_table.h"
 #include "store_watch.h"
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -30,9 +32,26 @@
 
 namespace {
 
+// systemd names the journal's stream in JOURNAL_STREAM as "device:inode".
+// The variable alone proves nothing: started by hand from a shell that a
+// service started, the program inherits it with stderr on a terminal.
+bool stderrIsJournal()
+{
+    const char *stream = std::getenv("JOURNAL_STREAM");
+    struct stat info {};
+    if (!stream || ::fstat(STDERR_FILENO, &info) != 0)
+        return false;
+    const std::string mine = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    return mine == stream;
+}
+
 void log(LogPriority priority, const std::string &message)
 {
-    std::fprintf(stderr, "<%d>%s\n", static_cast<int>(priority), message.c_str());
+    static const bool prefixed = stderrIsJournal();
+    if (prefixed)
+        std::fprintf(stderr, "<%d>%s\n", static_cast<int>(priority), message.c_str());
+    else
+        std::fprintf(stderr, "%s\n", message.c_str());
 }
 
 std::string wallTime()
@@ -140,8 +159,11 @@ int main(int argc, char **argv)
             std::cout << "vnkestrix-guardd " VNKESTRIX_VERSION "\n";
             return 0;
         }
-        if (argument != "--config" || i + 1 == argc)
+        if (argument != "--config" || i + 1 == argc) {
+            std::cerr << "vnkestrix-guardd: "
+                      << (argument == "--config" ? "--config needs a FILE" : "unknown option " + argument) << "\n";
             return usage(2);
+        }
         configPath = argv[++i];
         configGiven = true;
     }

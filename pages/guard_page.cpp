@@ -3,6 +3,7 @@
 #include "vnkestrix.h"
 
 #include "combo_items.h"
+#include "installed_guard_service.h"
 #include "registry_api.h"
 #include "translated_text.h"
 
@@ -56,6 +57,16 @@ void showStoreError(QWidget *window, const QString &what, long error, bool writi
     QMessageBox::critical(window, uiText("Windows Registry error"), message);
 }
 
+// vnkestrix-guardd follows the store and takes a saved table at once;
+// elsewhere the service that reads the table must be restarted.
+QString savedTableText()
+{
+    if (guardServiceInstalled())
+        return uiText("Your settings were saved to disk.\n\nThe guard service (vnkestrix-guardd) applies them at once.");
+    return uiText("Your settings were saved to disk\n\n However, the settings will not be applied until the "
+                  "Vantrel Brivane Service is restarted.");
+}
+
 QString keyNotOpenedText()
 {
     return uiText("The registry key for the application could not be created/opened.");
@@ -93,10 +104,7 @@ void VnKestrix::saveGuardSettings()
     long error = ERROR_SUCCESS;
     switch (saveGuardTable(table, &error)) {
     case GuardResult::Ok:
-        QMessageBox::information(this, uiText("Settings saved"),
-                                 uiText("Your settings were saved to disk\n\n However, the settings "
-                                        "will not be applied until the Vantrel Brivane Service is "
-                                        "restarted."));
+        QMessageBox::information(this, uiText("Settings saved"), savedTableText());
         break;
     case GuardResult::KeyNotOpened:
         showStoreError(this, keyNotOpenedText(), error, true);

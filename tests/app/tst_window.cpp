@@ -5,14 +5,16 @@
 // compares what reached the controller, the boxes shown, and what the
 // widgets and the store hold afterwards. A row that ends in a fatal stop is
 // re-run in a child copy of this binary, which must die with the row's
-// message right after the failed call, before any box; a row played by an
-// outsider (a user who may read the store but not write it) is set up as
-// root and played by a child copy under that user's id, which reports what it
-// saw. Start-up, which decides whether there is a window at all, is a table of
-// its own.
+// message right after the failed call, with that message in a box and no
+// other; a row played by an outsider (a user who may read the store but not
+// write it) is set up as root and played by a child copy under that user's
+// id, and a row with the guard service installed by a child copy with a
+// service beside it; each reports what it saw. Start-up, which decides
+// whether there is a window at all, is a table of its own.
 #include "../winreg/temp_store.h"
 #include "controller_link.h"
 #include "controller_sim.h"
+#include "fatal_stop.h"
 #include "guard_table.h"
 #include "modal_box_catcher.h"
 #include "registry.h"
@@ -23,13 +25,17 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFile>
 #include <QKeySequence>
+#include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -146,7 +152,9 @@ std::string storePath() { return qEnvironmentVariable("VNKESTRIX_REGISTRY").toSt
 // boxes one hex byte, bit i from box i. "guard" is the guard combos that do
 // not show item 0, "store" the registry store: its guard key and values,
 // those not 0 as little-endian hex. "fits": every page gets the room its
-// layout asks for and the last tab title shows. "torn": of 100 windows opened
+// layout asks for, the last tab title shows, and every button of the page
+// shown lies whole inside it. "status": the status bar's labels. "torn": of
+// 100 windows opened
 // while another process saves whole tables, those whose Guard page shows
 // none.
 QString readout(QWidget *window, const QString &name)
@@ -182,7 +190,17 @@ QString readout(QWidget *window, const QString &name)
         bool fits = tabs->tabBar()->tabRect(tabs->count() - 1).right() < tabs->tabBar()->width();
         for (int i = 0; i < tabs->count(); ++i)
             fits &= tabs->currentWidget()->size().expandedTo(tabs->widget(i)->minimumSizeHint()) == tabs->currentWidget()->size();
+        for (const QAbstractButton *b : tabs->currentWidget()->findChildren<QAbstractButton *>())
+            fits &= tabs->currentWidget()->rect().contains(QRect(b->mapTo(tabs->currentWidget(), QPoint()), b->size())) &&
+                    b->size().expandedTo(b->minimumSizeHint()) == b->size();
         return QVariant(fits).toString();
+    }
+    if (name == "status") {
+        QStringList labels;
+        for (const QStatusBar *bar : window->findChildren<QStatusBar *>())
+            for (const QLabel *label : bar->findChildren<QLabel *>())
+                labels << label->text();
+        return labels.join(", ");
     }
     if (name.contains("%1")) {
         int bits = 0;
@@ -238,6 +256,8 @@ void apply(const QString &step, QWidget *window)
         qFatal("bad failure rule %s", qPrintable(name));
     else if (verb == "demo")
         setDemoMode(true);
+    else if (verb == "shrink")
+        window->resize(window->minimumSize());
     else if (verb == "cached")
         sim::simulator().serialCached = true;
     else if (verb == "ignore-writes")
@@ -258,7 +278,7 @@ void apply(const QString &step, QWidget *window)
             QFile::resize(QString::fromStdString(storePath()), 2 * 4096);
         else if (name == "unusable") // below a regular file, this program: no one can create it, root included
             qputenv("VNKESTRIX_REGISTRY", "/proc/self/exe/registry.sqlite3");
-    } else if (verb != "fail" && (!verb.contains('=') || !sim::loadStateText(step.toStdString())))
+    } else if (verb != "fail" && verb != "service" && (!verb.contains('=') || !sim::loadStateText(step.toStdString())))
         qFatal("bad step %s", qPrintable(step));
 }
 
@@ -299,7 +319,7 @@ QtMessageHandler qtHandler = nullptr;
 void reportStateBeforeFatal(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtFatalMsg)
-        std::fprintf(stderr, "STATE %s; boxes %d\n", qPrintable(calls(true).join("; ")), int(childCatcher->boxes().size()));
+        std::fprintf(stderr, "STATE %s; %s\n", qPrintable(calls(true).join("; ")), qPrintable(boxes(*childCatcher, nullptr).join("; ")));
     qtHandler(type, context, message);
 }
 
@@ -324,8 +344,8 @@ private slots:
         const Row &row = rows()[index];
         TempStore store;
         const qsizetype outsider = row.before.indexOf("outsider");
-        const bool fatal = row.sent.startsWith("fatal ");
-        if (!fatal && outsider < 0) {
+        const bool fatal = row.sent.startsWith("fatal "), service = row.before.contains("service");
+        if (!fatal && outsider < 0 && !service) {
             QCOMPARE(outcome(row), QStringList{row.sent} + row.shown);
             return;
         }
@@ -336,17 +356,28 @@ private slots:
         ::chmod(QFile::encodeName(QFileInfo(qEnvironmentVariable("VNKESTRIX_REGISTRY")).path()), 0755);
         for (const char *suffix : {"", "-wal", "-shm"})
             ::chmod(qgetenv("VNKESTRIX_REGISTRY") + suffix, 0644);
+        // An installed service: this binary as PREFIX/bin/tst_window (a hard
+        // link where it can be) beside PREFIX/sbin/vnkestrix-guardd.
+        QString program = QCoreApplication::applicationFilePath();
+        const QTemporaryDir prefix(program + "-prefix-XXXXXX");
+        if (service) {
+            const QString copy = prefix.filePath("bin/tst_window");
+            QVERIFY(QDir(prefix.path()).mkpath("bin") && QDir(prefix.path()).mkpath("sbin") &&
+                    QFile::link("/bin/true", prefix.filePath("sbin/vnkestrix-guardd")) &&
+                    (::link(qPrintable(program), qPrintable(copy)) == 0 || QFile::copy(program, copy)));
+            program = copy;
+        }
         // The child inherits the row to play; an abort is a fatal row's
         // expected end, not a sanitizer finding.
         QProcess child;
         qputenv("VNK_CHILD_ROW", QByteArray::number(index));
         qputenv("ASAN_OPTIONS", "handle_abort=0:detect_leaks=0");
-        child.start("setpriv", QString(fatal ? "" : "--reuid=65534 --regid=65534 --clear-groups").split(' ', Qt::SkipEmptyParts)
-                                   << QCoreApplication::applicationFilePath());
+        child.start("setpriv", QString(outsider < 0 ? "" : "--reuid=65534 --regid=65534 --clear-groups").split(' ', Qt::SkipEmptyParts)
+                                   << program);
         qunsetenv("VNK_CHILD_ROW");
         QVERIFY(child.waitForFinished(60000));
         if (!fatal) {
-            if (::geteuid() != 0 || child.exitCode() >= 126)
+            if (outsider >= 0 && (::geteuid() != 0 || child.exitCode() >= 126))
                 QSKIP("only root can play a row as another user, who must be able to run this binary");
             QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()).split('\n'), QStringList{row.sent} + row.shown);
             return;
@@ -354,8 +385,10 @@ private slots:
         const QString out = QString::fromLocal8Bit(child.readAllStandardError());
         const QString state = out.section("STATE ", 1).section('\n', 0, 0);
         const bool ruled = row.steps.join(';').contains("fail ");
+        const QString called = state.section("; box ", 0, 0);
         QVERIFY2(child.exitStatus() == QProcess::CrashExit && out.split('\n').contains(row.sent.mid(6)) &&
-                     state.count(" failed") == int(ruled) && state.endsWith(ruled ? " failed; boxes 0" : "; boxes 0"),
+                     called.count(" failed") == int(ruled) && (!ruled || called.endsWith(" failed")) &&
+                     state.mid(called.size()) == "; box critical|VnKestrix|" + row.sent.mid(6) + "|OK*",
                  qPrintable(out));
     }
 
@@ -417,6 +450,7 @@ int main(int argc, char **argv)
             return std::fputs(qPrintable(outcome(row).join('\n')), stdout) < 0;
         childCatcher = new ModalBoxCatcher;
         qtHandler = qInstallMessageHandler(reportStateBeforeFatal);
+        installFatalStop();
         play(row);
         return 0;
     }

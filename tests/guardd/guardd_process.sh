@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real vnkestrix-guardd over the simulator's drop-in libredi, with the
 # stand-in logind on a private bus. A configuration that is not a regular file
-# stops it with exit code 2. While another process rewrites the store as fast
+# stops it with exit code 2, and so does an unknown option, named; the log has
+# journal priority prefixes only when stderr is the journal's stream. While another process rewrites the store as fast
 # as it can with two tables, neither of which fires on the lines as they are,
 # nothing fires: every reading is one whole table. A store replaced by rename
 # is followed at once. With logind stopped while a row fires, it goes on
@@ -16,12 +17,18 @@ build=$1 guardd=$1/guardd/vnkestrix-guardd
 export VNKESTRIX_REGISTRY=$work/registry.sqlite3 LD_LIBRARY_PATH=$build/sim-dropin
 export REDI_SIM_STATE=$work/state REDI_SIM_LOG=$work/redi.log
 
+# Each line "<3>" first only when stderr is the stream JOURNAL_STREAM names.
 mkfifo "$work/fifo"
-for config in "$work" "$work/fifo"; do
-  timeout 10 "$guardd" --config "$config" 2>"$work/err"
+: >"$work/err"
+for row in "$work|fifo|" "$work/fifo|err|<3>"; do
+  IFS='|' read -r config stream prefix <<<"$row"
+  JOURNAL_STREAM=$(stat -c %d:%i "$work/$stream") timeout 10 "$guardd" --config "$config" 2>"$work/err"
   code=$?
-  [ $code = 2 ] && grep -q ": not a regular file" "$work/err" || fail "--config ${config##*/}: exit $code, $(cat "$work/err")"
+  [ $code = 2 ] && grep -q "^${prefix}cannot read .*: not a regular file" "$work/err" || fail "--config ${config##*/}: exit $code, $(cat "$work/err")"
 done
+timeout 10 "$guardd" --bogus 2>"$work/err"
+code=$?
+[ $code = 2 ] && [ "$(head -n 1 "$work/err")" = "vnkestrix-guardd: unknown option --bogus" ] || fail "--bogus: exit $code, $(cat "$work/err")"
 
 start_private_logind "$build/tests/guardd/fake_logind" || fail "no private logind"
 on_fail() { kill -CONT "$logind"; cat "$work/err" >&2; }
