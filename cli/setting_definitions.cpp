@@ -1,6 +1,7 @@
 #include "setting_definitions.h"
 
 #include "cli_failure.h"
+#include "near_miss.h"
 
 #include <QJsonArray>
 #include <QLocale>
@@ -328,6 +329,14 @@ QString lineMaskText(std::uint16_t mask)
     return QStringLiteral("0x%1").arg(mask, 2, 16, QLatin1Char('0'));
 }
 
+QString unknownSetting(const QString &name)
+{
+    QStringList names;
+    for (const SettingDefinition &setting : settingDefinitions())
+        names.append(setting.name);
+    return QStringLiteral("unknown setting") + didYouMean(name, names) + QStringLiteral(" (`get --help` lists them)");
+}
+
 SettingValue parseAssignment(const QString &argument)
 {
     const qsizetype equals = argument.indexOf(QLatin1Char('='));
@@ -336,7 +345,7 @@ SettingValue parseAssignment(const QString &argument)
     const QString name = argument.left(equals);
     const SettingDefinition *setting = findSetting(name);
     if (!setting)
-        failUsage(QStringLiteral("%1: unknown setting (`get --help` lists them)").arg(quoted(name)));
+        failUsage(quoted(name) + QStringLiteral(": ") + unknownSetting(name));
     QString problem;
     const std::optional<std::uint16_t> field = parseSettingText(*setting, argument.mid(equals + 1), problem);
     if (!field)

@@ -68,5 +68,8 @@ QJsonValue settingJson(const SettingDefinition &setting, std::uint16_t field);
 std::optional<std::uint16_t> parseLineMask(const QString &text);
 QString lineMaskText(std::uint16_t mask);
 
+// "unknown setting; did you mean watchdog.mode? ..." for a name that is none.
+QString unknownSetting(const QString &name);
+
 // "watchdog.mode=reset-system" as given on the command line.
 SettingValue parseAssignment(const QString &argument);
