@@ -33,6 +33,7 @@ struct SettingDefinition {
     SettingKind kind;
     std::uint16_t mask; // the parameter's bits that belong to this setting
     QStringList words;
+    QString description; // what it does, in the window's tooltip words, for the manual
 };
 
 // Every setting, in the order `get` prints them.
