@@ -1,6 +1,9 @@
 #include "startup.h"
 
 #include "controller_link.h"
+#ifndef _WIN32
+#include "controller_access.h"
+#endif
 #include "redi_device_choice.h"
 #include "vnkestrix.h"
 
@@ -47,10 +50,17 @@ int runVnKestrix(QApplication &app)
 {
     std::string deviceName;
     if (!findController(deviceName)) {
-        // The question cannot say what was looked for; whoever set
-        // REDI_DEVICE reads it here.
+        // The question cannot say what was looked for, nor that a board is
+        // there but may not be opened and why; stderr can.
         const redi::DeviceChoice choice = redi::deviceChoiceFromEnvironment();
-        std::fprintf(stderr, "vnkestrix: no controller found (%s)\n", redi::describeDeviceChoice(choice).c_str());
+#ifdef _WIN32
+        const std::string message = "no controller found (" + redi::describeDeviceChoice(choice) + ")";
+#else
+        const std::string message = choice.kind == redi::DeviceChoice::Kind::Invalid
+            ? "no controller found (" + redi::describeDeviceChoice(choice) + ")"
+            : missingControllerMessage(choice);
+#endif
+        std::fprintf(stderr, "vnkestrix: %s\n", message.c_str());
         if (!userWantsDemoMode())
             return 1;
         setDemoMode(true);

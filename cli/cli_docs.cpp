@@ -16,11 +16,12 @@
 
 namespace {
 
-// Text for a roff line: backslashes escaped, and a line that would start
-// with a control character protected.
+// Text for a roff line: backslashes escaped, a line that would start with a
+// control character protected, and what the help quotes as `typed` in bold.
 QString roff(QString text)
 {
     text.replace(QLatin1Char('\\'), QLatin1String("\\e"));
+    text.replace(QRegularExpression(QStringLiteral("`([^`]*)`")), QStringLiteral("\\fB\\1\\fR"));
     text.replace(QRegularExpression(QStringLiteral("^([.'])"), QRegularExpression::MultilineOption),
                  QStringLiteral("\\&\\1"));
     return text;
@@ -107,8 +108,8 @@ QString manPage(const QString &date, const QString &version)
     page += QStringLiteral(
         ".SH SETTINGS\nThe names that\n.B get\nand\n.B set\ntake, and what each accepts:\n");
     for (const SettingDefinition &setting : settingDefinitions())
-        page += QStringLiteral(".TP\n.B %1\n%2.\n")
-                    .arg(typed(setting.name), roff(acceptedValues(setting)));
+        page += QStringLiteral(".TP\n.B %1\n%2\n.br\nAccepts %3.\n")
+                    .arg(typed(setting.name), roff(setting.description), roff(acceptedValues(setting)));
     page += QStringLiteral(".SH ENVIRONMENT\n");
     for (const HelpEntry &variable : environmentHelp())
         page += QStringLiteral(".TP\n.B %1\n%2\n").arg(roff(variable.name), roff(variable.text));
@@ -116,14 +117,53 @@ QString manPage(const QString &date, const QString &version)
     for (const HelpEntry &code : exitCodeHelp())
         page += QStringLiteral(".TP\n.B %1\n%2.\n").arg(code.name, roff(code.text));
     page += QStringLiteral(
+        ".SH PERMISSIONS\n"
+        "The user at the machine's seat may open the controller through the installed udev rule.\n"
+        "In a session without a seat (ssh, a remote desktop) the user must be in the group\n"
+        ".BR plugdev .\n"
+        "When the controller is there but may not be opened, the command says which node,\n"
+        "what access is missing, and what to do.\n"
+        ".PP\n"
+        "Changing the guard trigger table needs membership of the group\n"
+        ".BR vnkestrix ;\n"
+        "reading it does not.\n"
+        "To join either group, run\n"
+        ".B sudo adduser $USER vnkestrix\n"
+        "(or\n"
+        ".BR plugdev ),\n"
+        "then log in again: a session keeps the groups it started with.\n"
+        ".SH EXAMPLES\n"
+        "First steps: find the controller, then read its settings.\n"
+        ".PP\n.RS\n.nf\n"
+        "vnkestrix\\-cli list\n"
+        "vnkestrix\\-cli info\n"
+        "vnkestrix\\-cli get watchdog.mode watchdog.delay\n"
+        "vnkestrix\\-cli set watchdog.mode=reset\\-system watchdog.delay=300 \\-\\-save\n"
+        ".fi\n.RE\n.PP\n"
+        "A profile round trip: copy one board's settings and guard table to another.\n"
+        ".PP\n.RS\n.nf\n"
+        "vnkestrix\\-cli \\-\\-device SN0042 export golden.json \\-\\-guard\n"
+        "vnkestrix\\-cli \\-\\-device SN0043 import golden.json \\-\\-dry\\-run\n"
+        "vnkestrix\\-cli \\-\\-device SN0043 import golden.json \\-\\-save\n"
+        ".fi\n.RE\n.PP\n"
+        "The guard table: shut down when GPIO 3 goes high, stand by when BATLOW# goes low,\n"
+        "then see what the guard service makes of it.\n"
+        ".PP\n.RS\n.nf\n"
+        "vnkestrix\\-cli guard set gpio3=1,shutdown batlow=0,standby\n"
+        "vnkestrix\\-cli guard get\n"
+        "vnkestrix\\-cli guard status\n"
+        ".fi\n.RE\n"
         ".SH FILES\n"
         ".TP\n.I /usr/lib/udev/rules.d/70\\-vnkestrix.rules\n"
         "The udev rule that lets the seated user and the plugdev group open the controller.\n"
         ".TP\n.I /var/lib/vnkestrix/registry.sqlite3\n"
-        "The guard trigger table; root and members of the vnkestrix group may change it.\n"
+        "The guard trigger table; members of the vnkestrix group may change it.\n"
         ".SH SEE ALSO\n"
         ".BR vnkestrix (1),\n"
-        ".BR udev (7)\n");
+        ".BR vnkestrix\\-guardd (8),\n"
+        ".BR adduser (8),\n"
+        ".BR udev (7),\n"
+        ".BR udevadm (8)\n");
     return page;
 }
 

@@ -1,42 +1,15 @@
 #include "command_line.h"
 
 #include "cli_failure.h"
-#include "output.h"
+#include "near_miss.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 
 namespace {
 
-// Takes a value: the command word is never the word after it.
 const QString deviceOption = QStringLiteral("device");
-
-QString optionDescription(const QString &name)
-{
-    for (const OptionHelp &option : commandOptions()) {
-        if (option.name == name)
-            return option.description;
-    }
-    return {};
-}
-
-// The command is the first argument that is neither an option nor the
-// value of --device.
-QString commandWord(const QStringList &arguments)
-{
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
-        if (argument == QLatin1String("--"))
-            return i + 1 < arguments.size() ? arguments[i + 1] : QString();
-        if (argument == QLatin1String("--") + deviceOption) {
-            ++i;
-            continue;
-        }
-        if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-"))
-            return argument;
-    }
-    return {};
-}
+const QString helpOption = QStringLiteral("help");
+const QString versionOption = QStringLiteral("version");
 
 const CommandDefinition *findCommand(const QList<CommandDefinition> &commands, const QString &name)
 {
@@ -45,6 +18,43 @@ const CommandDefinition *findCommand(const QList<CommandDefinition> &commands, c
             return &command;
     }
     return nullptr;
+}
+
+const OptionHelp *findOption(const QList<OptionHelp> &options, const QString &name)
+{
+    for (const OptionHelp &option : options) {
+        if (option.name == name)
+            return &option;
+    }
+    return nullptr;
+}
+
+QStringList dashed(const QStringList &names)
+{
+    QStringList result;
+    for (const QString &name : names)
+        result.append(QStringLiteral("--") + name);
+    return result;
+}
+
+// An option that is no command's is a mistake, the guess taken from the
+// options the command takes (every command's when there is none); one that
+// is another command's is told so.
+void checkOption(const QString &name, const CommandDefinition *command)
+{
+    QStringList known = {helpOption, versionOption};
+    for (const OptionHelp &option : globalOptions())
+        known.append(option.name);
+    for (const OptionHelp &option : commandOptions()) {
+        if (!command || command->optionNames.contains(option.name))
+            known.append(option.name);
+    }
+    if (known.contains(name))
+        return;
+    if (command && findOption(commandOptions(), name))
+        failUsage(QStringLiteral("%1 does not take --%2 (see %1 --help)").arg(command->name, name));
+    failUsage(QStringLiteral("%1 is not an option%2 (see --help)")
+                  .arg(quoted(QStringLiteral("--") + name), didYouMean(QStringLiteral("--") + name, dashed(known))));
 }
 
 } // namespace
@@ -77,64 +87,104 @@ const QList<OptionHelp> &commandOptions()
     return options;
 }
 
-std::optional<Invocation> parseCommandLine(const QStringList &arguments, const QList<CommandDefinition> &commands,
-                                           const QString &overview)
+QString usageLine(const CommandDefinition *command)
 {
-    const QString word = commandWord(arguments);
-    const CommandDefinition *command = findCommand(commands, word);
+    QString line = QCoreApplication::applicationName();
+    for (const OptionHelp &option : globalOptions()) {
+        line += QStringLiteral(" [--") + option.name
+            + (option.valueName.isEmpty() ? QString() : QLatin1Char(' ') + option.valueName) + QLatin1Char(']');
+    }
+    if (!command)
+        return line + QStringLiteral(" COMMAND [options] [arguments]");
+    line += QLatin1Char(' ') + command->name;
+    for (const QString &name : command->optionNames)
+        line += QStringLiteral(" [--%1]").arg(name);
+    return command->syntax.isEmpty() ? line : line + QLatin1Char(' ') + command->syntax;
+}
 
-    QCommandLineParser parser;
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    for (const OptionHelp &option : globalOptions())
-        parser.addOption(QCommandLineOption(option.name, option.description, option.valueName));
-    if (command) {
-        parser.setApplicationDescription(command->details);
-        for (const QString &name : command->optionNames)
-            parser.addOption(QCommandLineOption(name, optionDescription(name)));
-        parser.addPositionalArgument(command->name, command->summary,
-                                     (command->name + QLatin1Char(' ') + command->syntax).trimmed());
-    } else {
-        parser.setApplicationDescription(overview);
-        parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
-                                     QStringLiteral("COMMAND"));
-    }
-
-    const bool parsed = parser.parse(arguments);
-    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
-        printText(parser.helpText());
-        return std::nullopt;
-    }
-    if (parser.isSet(version)) {
-        printLine(QCoreApplication::applicationName() + QLatin1Char(' ')
-                  + QCoreApplication::applicationVersion());
-        return std::nullopt;
-    }
-    if (!parsed)
-        failUsage(parser.errorText() + QStringLiteral(" (see --help)"));
-    if (!command) {
-        failUsage(word.isEmpty() ? QStringLiteral("no command given (see --help)")
-                                 : QStringLiteral("\"%1\" is not a command (see --help)").arg(word));
-    }
-
+Invocation parseCommandLine(const QStringList &arguments, const QList<CommandDefinition> &commands)
+{
     Invocation invocation;
-    invocation.command = command;
-    invocation.demo = parser.isSet(QStringLiteral("demo"));
-    invocation.verbose = parser.isSet(QStringLiteral("verbose"));
-    invocation.device = parser.value(deviceOption);
-    if (parser.isSet(deviceOption) && invocation.device.isEmpty())
-        failUsage(QStringLiteral("--device needs a device node or a serial number (see --help)"));
-    invocation.arguments = parser.positionalArguments().mid(1);
-    for (const QString &name : command->optionNames) {
-        if (parser.isSet(name))
+    QString word;           // the command as typed
+    QStringList words;      // the arguments after it
+    QStringList given;      // every option but the global ones, in order
+    bool deviceGiven = false;
+    bool optionsEnd = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (optionsEnd || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
+            if (word.isNull())
+                word = argument;
+            else
+                words.append(argument);
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            optionsEnd = true;
+            continue;
+        }
+        if (argument == QLatin1String("-h")) {
+            invocation.help = true;
+            continue;
+        }
+        if (argument == QLatin1String("-v")) {
+            invocation.version = true;
+            continue;
+        }
+        if (!argument.startsWith(QLatin1String("--")))
+            failUsage(QStringLiteral("%1 is not an option; options are written --NAME (see --help)").arg(quoted(argument)));
+        const QString name = argument.mid(2).section(QLatin1Char('='), 0, 0);
+        const bool hasValue = argument.contains(QLatin1Char('='));
+        if (name == deviceOption) {
+            // The word after --device is its value even when it looks like
+            // a command, so that no serial number is ever taken for one.
+            if (hasValue)
+                invocation.device = argument.section(QLatin1Char('='), 1);
+            else if (i + 1 < arguments.size())
+                invocation.device = arguments[++i];
+            deviceGiven = true;
+            continue;
+        }
+        if (hasValue)
+            failUsage(QStringLiteral("--%1 takes no value (see --help)").arg(name));
+        if (name == helpOption)
+            invocation.help = true;
+        else if (name == versionOption)
+            invocation.version = true;
+        else if (name == QLatin1String("demo"))
+            invocation.demo = true;
+        else if (name == QLatin1String("verbose"))
+            invocation.verbose = true;
+        else
+            given.append(name);
+    }
+
+    invocation.command = findCommand(commands, word);
+    if (invocation.help || invocation.version)
+        return invocation;
+    for (const QString &name : given)
+        checkOption(name, invocation.command);
+    if (!invocation.command) {
+        QStringList names;
+        for (const CommandDefinition &command : commands)
+            names.append(command.name);
+        if (word.isNull())
+            failUsage(QStringLiteral("no command given (see --help)"));
+        failUsage(QStringLiteral("%1 is not a command%2 (see --help)").arg(quoted(word), didYouMean(word, names)));
+    }
+    const CommandDefinition &command = *invocation.command;
+    for (const QString &name : given) {
+        if (!invocation.options.contains(name))
             invocation.options.append(name);
     }
-    const int count = static_cast<int>(invocation.arguments.size());
-    if (count < command->minimumArguments
-        || (command->maximumArguments >= 0 && count > command->maximumArguments)) {
-        const QString usage = QCoreApplication::applicationName() + QLatin1Char(' ')
-            + (command->name + QLatin1Char(' ') + command->syntax).trimmed();
-        failUsage(QStringLiteral("usage: %1 (see %2 --help)").arg(usage, command->name));
+    if (deviceGiven && invocation.device.isEmpty())
+        failUsage(QStringLiteral("--device needs a device node, USB IDs or a serial number (see --help)"));
+    invocation.arguments = words;
+    const int count = static_cast<int>(words.size());
+    if (count < command.minimumArguments || (command.maximumArguments >= 0 && count > command.maximumArguments)) {
+        failUsage(QStringLiteral("usage: %1 %2 (see %3 --help)")
+                      .arg(QCoreApplication::applicationName(),
+                           QStringLiteral("%1 %2").arg(command.name, command.syntax).trimmed(), command.name));
     }
     return invocation;
 }

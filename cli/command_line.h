@@ -7,8 +7,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
-
 struct Invocation;
 using CommandHandler = void (*)(const Invocation &);
 
@@ -30,6 +28,8 @@ struct Invocation {
     bool demo = false;
     bool verbose = false;
     QString device; // --device, empty when not given
+    bool help = false;    // --help: print the help of `command`, or the overview without one
+    bool version = false; // --version
 
     bool isSet(const QString &option) const { return options.contains(option); }
 };
@@ -45,7 +45,11 @@ struct OptionHelp {
 const QList<OptionHelp> &globalOptions();
 const QList<OptionHelp> &commandOptions();
 
-// The invocation, or nothing when help or the version was asked for (and has
-// been printed). Bad usage throws a CliFailure.
-std::optional<Invocation> parseCommandLine(const QStringList &arguments, const QList<CommandDefinition> &commands,
-                                           const QString &overview);
+// "vnkestrix-cli [--demo] ... get [--json] [NAME...]"; without a command, the
+// program's own.
+QString usageLine(const CommandDefinition *command);
+
+// The invocation; bad usage throws a CliFailure that names the mistake,
+// with a guess at what was meant when it is a near miss. With --help or
+// --version, a missing or unknown command is no mistake.
+Invocation parseCommandLine(const QStringList &arguments, const QList<CommandDefinition> &commands);

@@ -1,9 +1,14 @@
 #include "commands.h"
 
 #include "cli_failure.h"
+#include "help_layout.h"
 #include "output.h"
 #include "report_trace.h"
 #include "setting_definitions.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
 
 namespace {
 
@@ -113,20 +118,57 @@ const QList<HelpEntry> &exitCodeHelp()
 
 namespace {
 
-QString overview()
+struct HelpRow {
+    QString label;
+    QString text;
+};
+
+// Rows as "  LABEL  TEXT", the texts in one column.
+QString table(const QString &heading, const QList<HelpRow> &rows)
 {
-    QString text = QStringLiteral("Reads and changes the board controller's settings and the guard "
-                                  "trigger table.\n\nCommands:");
-    for (const CommandDefinition &command : cliCommands())
-        text += QStringLiteral("\n  %1  %2").arg(command.name.leftJustified(7), command.summary);
-    text += QStringLiteral("\n\n`COMMAND --help` describes a command. --demo runs any command without a "
-                           "controller.\n\nEnvironment:");
-    for (const HelpEntry &variable : environmentHelp())
-        text += QStringLiteral("\n  %1  %2").arg(variable.name, variable.text);
-    text += QStringLiteral("\n\nExit codes:");
-    for (const HelpEntry &code : exitCodeHelp())
-        text += QStringLiteral("\n  %1  %2").arg(code.name, code.text);
+    qsizetype column = 0;
+    for (const HelpRow &row : rows)
+        column = std::max(column, row.label.size());
+    QString text = QStringLiteral("\n\n") + heading + QLatin1Char(':');
+    for (const HelpRow &row : rows)
+        text += QStringLiteral("\n  %1  %2").arg(row.label.leftJustified(column), row.text);
     return text;
+}
+
+QList<HelpRow> optionRows(const QStringList &commandOptionNames)
+{
+    QList<HelpRow> rows;
+    for (const OptionHelp &option : commandOptions()) {
+        if (commandOptionNames.contains(option.name))
+            rows.append({QStringLiteral("--") + option.name, option.description});
+    }
+    for (const OptionHelp &option : globalOptions()) {
+        rows.append({(QStringLiteral("--") + option.name + QLatin1Char(' ') + option.valueName).trimmed(),
+                     option.description});
+    }
+    rows.append({QStringLiteral("-h, --help"), QStringLiteral("Describe the program, or with a command that command.")});
+    rows.append({QStringLiteral("-v, --version"), QStringLiteral("Print the version.")});
+    return rows;
+}
+
+QString helpText(const CommandDefinition *command)
+{
+    QString text = QStringLiteral("Usage:\n  ") + usageLine(command) + QStringLiteral("\n\n");
+    if (command)
+        return text + command->details + table(QStringLiteral("Options"), optionRows(command->optionNames)) + QLatin1Char('\n');
+    QList<HelpRow> commands, variables, codes;
+    for (const CommandDefinition &each : cliCommands())
+        commands.append({each.name, each.summary});
+    for (const HelpEntry &variable : environmentHelp())
+        variables.append({variable.name, variable.text});
+    for (const HelpEntry &code : exitCodeHelp())
+        codes.append({code.name, code.text});
+    return text
+        + QStringLiteral("Reads and changes the board controller's settings and the guard trigger table. "
+                         "COMMAND --help describes a command; --demo runs any command without a controller.")
+        + table(QStringLiteral("Commands"), commands) + table(QStringLiteral("Options"), optionRows({}))
+        + table(QStringLiteral("Environment"), variables) + table(QStringLiteral("Exit codes"), codes)
+        + QLatin1Char('\n');
 }
 
 } // namespace
@@ -134,15 +176,21 @@ QString overview()
 int runCli(const QStringList &arguments)
 {
     try {
-        const std::optional<Invocation> invocation = parseCommandLine(arguments, cliCommands(), overview());
-        if (!invocation)
+        const Invocation invocation = parseCommandLine(arguments, cliCommands());
+        if (invocation.help) {
+            printText(wrapped(helpText(invocation.command), helpWidth()));
             return ExitSuccess;
-        if (invocation->verbose)
+        }
+        if (invocation.version) {
+            printLine(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion());
+            return ExitSuccess;
+        }
+        if (invocation.verbose)
             setReportTrace(true);
         // Demo mode looks for no controller, so it has none to choose.
-        if (!invocation->device.isEmpty() && !invocation->demo)
-            chooseDevice(invocation->device);
-        invocation->command->handler(*invocation);
+        if (!invocation.device.isEmpty() && !invocation.demo)
+            chooseDevice(invocation.device);
+        invocation.command->handler(invocation);
         return ExitSuccess;
     } catch (const CliFailure &failure) {
         printProblem(failure.message);

@@ -13,9 +13,9 @@
 std::optional<std::string> lookForController();
 
 // One line for a controller that did not answer, naming what was looked for
-// (the IDs, or REDI_DEVICE's path). When a hidraw node with the controller's
-// USB IDs exists but cannot be opened, it names the node and, for a
-// permission problem, the udev rule that grants access.
+// (the IDs, or REDI_DEVICE's path). When a node with the controller's USB
+// IDs exists but cannot be opened, it names the node, the access missing,
+// the likely cause and its fix.
 QString noControllerMessage();
 
 // Switches demo mode on, or makes sure a controller answers; throws a

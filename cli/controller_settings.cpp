@@ -160,7 +160,7 @@ QList<const SettingDefinition *> settingsNamed(const QStringList &names)
     for (const QString &name : names) {
         const SettingDefinition *setting = findSetting(name);
         if (!setting)
-            failUsage(QStringLiteral("\"%1\": unknown setting (`get --help` lists them)").arg(name));
+            failUsage(quoted(name) + QStringLiteral(": ") + unknownSetting(name));
         if (settings.contains(setting))
             failUsage(QStringLiteral("%1 is named twice").arg(name));
         settings.append(setting);

@@ -4,20 +4,18 @@
 #include "commands.h"
 
 #include "cli_failure.h"
+#include "controller_access.h"
+#include "controller_link.h"
 #include "controller_list.h"
 #include "output.h"
 #include "parameter_catalogue.h"
+#include "serial_number_access.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
 
-#include <cerrno>
-#include <cstring>
-
 namespace {
-
-constexpr const char *udevRulePath = "/usr/lib/udev/rules.d/70-vnkestrix.rules";
 
 std::vector<AttachedController> attachedControllers()
 {
@@ -36,14 +34,11 @@ std::vector<AttachedController> attachedControllers()
 }
 
 // Why this user may not open the node; empty when they may.
-QString accessProblem(int error)
+QString accessProblem(const AttachedController &controller)
 {
-    if (error == 0)
-        return {};
-    if (error == EACCES || error == EPERM)
-        return QStringLiteral("permission denied: install the udev rule %1 and reconnect the board")
-            .arg(QLatin1String(udevRulePath));
-    return QString::fromLocal8Bit(std::strerror(error));
+    return controller.openError == 0
+        ? QString()
+        : QString::fromStdString(controllerAccessProblem(controller.device, controller.openError));
 }
 
 QString serialOf(const AttachedController &controller)
@@ -52,14 +47,23 @@ QString serialOf(const AttachedController &controller)
                                static_cast<qsizetype>(controller.serialNumber.size()));
 }
 
+// Demo mode has its one controller, as `info` shows it; it has no node.
+std::vector<AttachedController> demoController()
+{
+    setDemoMode(true);
+    const std::string serial = readSerialNumber();
+    getFirmwareRevision(); // sets the demo's release in the record
+    return {{"demo", controllerReleaseNumber(), serial, 0}};
+}
+
 } // namespace
 
 void runList(const Invocation &invocation)
 {
-    const std::vector<AttachedController> controllers = attachedControllers();
+    const std::vector<AttachedController> controllers = invocation.demo ? demoController() : attachedControllers();
     QJsonArray list;
     for (const AttachedController &controller : controllers) {
-        const QString problem = accessProblem(controller.openError);
+        const QString problem = accessProblem(controller);
         QJsonObject entry{
             {QStringLiteral("device"), QString::fromLocal8Bit(controller.device.c_str())},
             {QStringLiteral("serial"), serialOf(controller)},
@@ -86,8 +90,13 @@ void chooseDevice(const QString &device)
 {
     static const QRegularExpression usbIds(QStringLiteral("^[0-9A-Fa-f]{4}:[0-9A-Fa-f]{4}$"));
     QString node = device;
-    if (!device.contains(QLatin1Char('/')) && !device.contains(QLatin1Char('\\'))
-        && !usbIds.match(device).hasMatch()) {
+    const bool path = device.contains(QLatin1Char('/')) || device.contains(QLatin1Char('\\'));
+    // A colon makes it IDs: taking a mistyped pair for a serial number
+    // would report a missing board instead of the typing mistake.
+    if (!path && device.contains(QLatin1Char(':')) && !usbIds.match(device).hasMatch())
+        failUsage(QStringLiteral("--device %1 is not valid: USB IDs are written vvvv:pppp, four hex digits each")
+                      .arg(quoted(device)));
+    if (!path && !usbIds.match(device).hasMatch()) {
         QStringList nodes;
         for (const AttachedController &controller : attachedControllers()) {
             if (serialOf(controller) == device)

@@ -25,7 +25,7 @@ void readSettingsPart(const QJsonValue &value, Profile &profile, QStringList &pr
         const QString where = settingsKey + QLatin1Char('.') + echoed(it.key());
         const SettingDefinition *setting = findSetting(it.key());
         if (!setting) {
-            problems.append(where + QStringLiteral(": unknown setting"));
+            problems.append(where + QStringLiteral(": ") + unknownSetting(it.key()));
             continue;
         }
         QString problem;

@@ -1,6 +1,7 @@
 #include "setting_definitions.h"
 
 #include "cli_failure.h"
+#include "near_miss.h"
 
 #include <QJsonArray>
 #include <QLocale>
@@ -98,29 +99,29 @@ const QList<SettingDefinition> &settingDefinitions()
 {
     static const QList<SettingDefinition> definitions = {
         {"report-mode", ParameterId::ReportMode, SettingKind::Choice, wholeByte,
-         {"after-sampling", "after-change"}},
-        {"sample-rate", ParameterId::SampleRate, SettingKind::Milliseconds, wholeWord, {}},
+         {"after-sampling", "after-change"}, "When the controller sends an interrupt-in report: after every sampling of the lines, or only when a line changed."},
+        {"sample-rate", ParameterId::SampleRate, SettingKind::Milliseconds, wholeWord, {}, "How often the controller samples the GPIO lines, in milliseconds."},
         {"s3-mode", ParameterId::S3SignalizationMode, SettingKind::Choice, wholeByte,
-         {"normal", "s3-with-s5"}},
+         {"normal", "s3-with-s5"}, "How standby (S3) is signalled: normally, or together with the S5 signal."},
         {"watchdog.mode", ParameterId::WatchdogMode, SettingKind::Choice, wholeByte,
-         {"off", "reset-system", "show-only"}},
-        {"watchdog.delay", ParameterId::WatchdogDelay, SettingKind::Seconds, wholeWord, {}},
-        {"watchdog.strobe", ParameterId::WatchdogStrobe, SettingKind::Seconds, wholeWord, {}},
+         {"off", "reset-system", "show-only"}, "The watchdog timer mode. off (factory default): the watchdog timer is disabled. reset-system: the system is rebooted if a watchdog event occurs. show-only: the system is not rebooted if a watchdog event occurs, but the WDT pin is asserted."},
+        {"watchdog.delay", ParameterId::WatchdogDelay, SettingKind::Seconds, wholeWord, {}, "The delay before the watchdog has to be served the first time after a system start (default 120 s). Set it very carefully, and try a value in RAM first, before saving it to flash."},
+        {"watchdog.strobe", ParameterId::WatchdogStrobe, SettingKind::Seconds, wholeWord, {}, "The strobe interval: the longest time allowed between two serves of the watchdog without a watchdog event (default 10 s)."},
         // Bits 4 to 7 have no meaning; like the window, the CLI writes them as 0.
         {"watchdog.sources", ParameterId::WatchdogSources, SettingKind::SourceList, 0x0F,
-         {"interrupt-out", "feature-report", "usb-polling", "sch-gpio"}},
+         {"interrupt-out", "feature-report", "usb-polling", "sch-gpio"}, "What serves the watchdog: interrupt reports, feature reports (both by default), USB host pollings, GPIO events of the chipset."},
         // The power byte: boot mode in bits 0-1, three switches in bits 2-4,
         // bits 5-7 written as 0 as the window does.
         {"power.boot-mode", ParameterId::PowerSettings, SettingKind::Choice, 0x03,
-         {"auto", "wait-for-button", "always-start"}},
+         {"auto", "wait-for-button", "always-start"}, "The boot mode. auto (default): the module goes into standby (S5) if the 5V standby voltage is there before the 12V main supply and waits for the power button; if the 12V main power ramps up without the 5V standby voltage, it boots without waiting. wait-for-button: the module waits in S5 for the power button when the voltages ramp up. always-start: the system boots when the 5V standby or the 12V main power ramps up, without waiting for the power button."},
         {"power.restart-after-power-failure", ParameterId::PowerSettings, SettingKind::Switch, 0x04,
-         {"off", "on"}},
+         {"off", "on"}, "on: the system reboots 10 seconds after a power failure (default off)."},
         {"power.restart-after-temperature-failure", ParameterId::PowerSettings, SettingKind::Switch,
-         0x08, {"off", "on"}},
-        {"power.board-option", ParameterId::PowerSettings, SettingKind::Switch, 0x10, {"off", "on"}},
-        {"gpio.direction", ParameterId::GpioDirection, SettingKind::LineMask, wholeByte, {}},
-        {"gpio.output-mode", ParameterId::GpioOutputMode, SettingKind::LineMask, wholeByte, {}},
-        {"gpio.standby-mode", ParameterId::GpioStandbyMode, SettingKind::LineMask, wholeByte, {}},
+         0x08, {"off", "on"}, "on: the system reboots 1 minute after an over-temperature failure (default off)."},
+        {"power.board-option", ParameterId::PowerSettings, SettingKind::Switch, 0x10, {"off", "on"}, "on: the 5V booster on Tamsel boards; the USB-to-SATA bridge enabled on Orvekin boards (off saves energy when the bridge is not used)."},
+        {"gpio.direction", ParameterId::GpioDirection, SettingKind::LineMask, wholeByte, {}, "The direction of each GPIO line: a line set is an output, else an input (factory default: lines 4 to 7 outputs)."},
+        {"gpio.output-mode", ParameterId::GpioOutputMode, SettingKind::LineMask, wholeByte, {}, "The output mode of each GPIO line: a line set is an open-drain output, else a CMOS push-pull output (factory default)."},
+        {"gpio.standby-mode", ParameterId::GpioStandbyMode, SettingKind::LineMask, wholeByte, {}, "How each output line behaves in the S3, S4 and S5 states: a line set keeps its state, else it is high impedance (factory default). To save power, leave every line high impedance: otherwise, depending on the external circuit, the board can draw more current in standby than specified."},
     };
     return definitions;
 }
@@ -328,6 +329,14 @@ QString lineMaskText(std::uint16_t mask)
     return QStringLiteral("0x%1").arg(mask, 2, 16, QLatin1Char('0'));
 }
 
+QString unknownSetting(const QString &name)
+{
+    QStringList names;
+    for (const SettingDefinition &setting : settingDefinitions())
+        names.append(setting.name);
+    return QStringLiteral("unknown setting") + didYouMean(name, names) + QStringLiteral(" (`get --help` lists them)");
+}
+
 SettingValue parseAssignment(const QString &argument)
 {
     const qsizetype equals = argument.indexOf(QLatin1Char('='));
@@ -336,7 +345,7 @@ SettingValue parseAssignment(const QString &argument)
     const QString name = argument.left(equals);
     const SettingDefinition *setting = findSetting(name);
     if (!setting)
-        failUsage(QStringLiteral("%1: unknown setting (`get --help` lists them)").arg(quoted(name)));
+        failUsage(quoted(name) + QStringLiteral(": ") + unknownSetting(name));
     QString problem;
     const std::optional<std::uint16_t> field = parseSettingText(*setting, argument.mid(equals + 1), problem);
     if (!field)

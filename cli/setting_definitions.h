@@ -33,6 +33,7 @@ struct SettingDefinition {
     SettingKind kind;
     std::uint16_t mask; // the parameter's bits that belong to this setting
     QStringList words;
+    QString description; // what it does, in the window's tooltip words, for the manual
 };
 
 // Every setting, in the order `get` prints them.
@@ -67,6 +68,9 @@ QJsonValue settingJson(const SettingDefinition &setting, std::uint16_t field);
 // A GPIO mask as the user writes it ("0x81", "0,7" or "none") and as shown.
 std::optional<std::uint16_t> parseLineMask(const QString &text);
 QString lineMaskText(std::uint16_t mask);
+
+// "unknown setting; did you mean watchdog.mode? ..." for a name that is none.
+QString unknownSetting(const QString &name);
 
 // "watchdog.mode=reset-system" as given on the command line.
 SettingValue parseAssignment(const QString &argument);

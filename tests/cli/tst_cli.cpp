@@ -149,6 +149,9 @@ private slots:
             } else if (word == "out" || word == "not") {
                 for (const QString &part : rest.split('|'))
                     QVERIFY2(all.contains(part) == (word == "out"), qPrintable(step + "\n" + all.left(2000)));
+            } else if (word == "width") {
+                for (const QString &line : all.split('\n'))
+                    QVERIFY2(line.size() <= words.value(0).toInt(), qPrintable(line));
             } else if (word == "stdout") {
                 QCOMPARE(QString::fromUtf8(last.out), rest);
             } else if (word == "json") { // compared as JSON: keys in any order, numbers as numbers
