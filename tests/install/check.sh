@@ -5,17 +5,19 @@
 # maintainer scripts and lintian's verdict, and unpacks it there. Both then
 # check the same tree: exactly the files of installed_files.txt, each valid
 # for the tool that reads it, and programs that find their private libredi.
-#   check.sh tree CMAKE BUILD_DIR SOURCE_DIR CONFIGURED_PREFIX LIBDIR
-#   check.sh package CPACK BUILD_DIR SOURCE_DIR CONFIGURED_PREFIX LIBDIR VERSION
+# The tree goes under /opt/vnkestrix, not the configured prefix: `cmake
+# --install --prefix` moves it anywhere.
+#   check.sh tree CMAKE BUILD_DIR SOURCE_DIR LIBDIR
+#   check.sh package CPACK BUILD_DIR SOURCE_DIR LIBDIR VERSION [HARDENING_CHECK_OPTION...]
 . "$(dirname "$0")/../support/suite.sh"
-mode=$1 tool=$2 build=$3 source_dir=$4 configured=$5 libdir=$6 root=$work/root
+mode=$1 tool=$2 build=$3 source_dir=$4 libdir=$5 root=$work/root
 need desktop-file-validate appstreamcli systemd-analyze man readelf
 export LC_ALL=C.UTF-8 MANWIDTH=200
 if [ "$mode" = tree ]; then
-  prefix=$configured
-  DESTDIR=$root "$tool" --install "$build" >"$work/install.out" 2>&1 || fail "cmake --install: $(cat "$work/install.out")"
+  prefix=/opt/vnkestrix
+  DESTDIR=$root "$tool" --install "$build" --prefix $prefix >"$work/install.out" 2>&1 || fail "cmake --install: $(cat "$work/install.out")"
 else
-  need lintian dpkg-deb
+  need lintian dpkg-deb hardening-check
   prefix=/usr
   # With the Makefile generator CPack would first build every target; this
   # test packages what the build made.
@@ -23,7 +25,7 @@ else
     >"$work/cpack.out" 2>&1 || fail "cpack -G DEB: $(cat "$work/cpack.out")"
   deb=$(echo "$work"/out/vnkestrix_*.deb)
   [ "$(dpkg-deb -f "$deb" Package Version Architecture)" = "Package: vnkestrix
-Version: $7
+Version: $6
 Architecture: $(dpkg --print-architecture)" ] || fail "control data: $(dpkg-deb -f "$deb")"
   # What dpkg-shlibdeps finds, and the platform plugins that Qt loads with dlopen.
   depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//')
@@ -34,6 +36,9 @@ Architecture: $(dpkg --print-architecture)" ] || fail "control data: $(dpkg-deb 
   for script in postinst prerm postrm; do [ -x "$work/control/$script" ] || fail "no executable $script"; done
   lintian --fail-on error,warning "$deb" >"$work/lintian.out" 2>&1 || fail "lintian: $(grep -E '^[EW]: ' "$work/lintian.out")"
   dpkg-deb -x "$deb" "$root"
+  # Every ELF file of the package hardened as Debian's are (cmake/Hardening.cmake).
+  mapfile -t elfs < <(find "$root" -type f -exec sh -c 'readelf -h "$0" >/dev/null 2>&1' {} \; -print)
+  hardening-check --quiet "${@:7}" "${elfs[@]}" >"$work/hardening.out" || fail "hardening-check: $(cat "$work/hardening.out")"
 fi
 p=$root$prefix
 
@@ -81,11 +86,11 @@ for word in $("$cli" --help | sed -n 's/^  \([A-Za-z_]*\)  .*/\1/p; s/^  \(--[a-
   grep -qF -- "$word" <<<"$manual" || fail "vnkestrix-cli.1 does not name $word"
 done
 
-# The unit names the installed daemon (its path relative to the configured
-# prefix) and passes systemd's check, which only warns, so any output fails.
+# The unit names the daemon where this install put it, and passes systemd's
+# check, which only warns, so any output fails.
 unit=$p/lib/systemd/system/vnkestrix-guardd.service
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
-[ "$p/${exec_start#"$configured"/}" -ef "$p/sbin/vnkestrix-guardd" ] || fail "ExecStart=$exec_start is not sbin/vnkestrix-guardd"
+[ "$exec_start" = "$prefix/sbin/vnkestrix-guardd" ] && [ -x "$root$exec_start" ] || fail "ExecStart=$exec_start is not the installed $prefix/sbin/vnkestrix-guardd"
 sed "s|^ExecStart=.*|ExecStart=$p/sbin/vnkestrix-guardd|" "$unit" >"$work/vnkestrix-guardd.service"
 verify=$(systemd-analyze verify --man=no "$work/vnkestrix-guardd.service" 2>&1) && [ -z "$verify" ] || fail "systemd-analyze verify: $verify"
 echo "PASS: $mode"

@@ -157,11 +157,14 @@ private:
     // write(ep0); a transfer in the wrong direction stalls the request.
     void answer(const usb_ctrlrequest &setup)
     {
+        // A transfer that fails stalls the request, which the host sees: the
+        // counts themselves are nothing to this side.
+        const auto transferred = [](ssize_t) {};
         const unsigned type = setup.wValue >> 8, length = setup.wLength; // the VM is little-endian
         std::uint8_t r[64] = {}, reply[64]; // report ID 0, then what the wire carries
         std::lock_guard<std::mutex> lock(m_mutex);
         if (setup.bRequestType == 0x81 && setup.bRequest == USB_REQ_GET_DESCRIPTOR && type == 0x22) {
-            ::write(m_ep0, kReport, std::min<size_t>(length, sizeof kReport));
+            transferred(::write(m_ep0, kReport, std::min<size_t>(length, sizeof kReport)));
         } else if (setup.bRequestType == 0x21 && setup.bRequest == 0x09) { // SET_REPORT
             const std::size_t size = std::max<ssize_t>(::read(m_ep0, r + 1, std::min(length, 63u)), 0) + 1;
             std::memcpy(reply, r, sizeof r);
@@ -178,9 +181,9 @@ private:
                 std::memcpy(r, m_reply.constData(), sim::ReportSize);
             m_reply.clear();
             log(type == 1 ? "get-input" : "get-feature", r, ok ? sim::ReportSize : 0, ok);
-            ok ? ::write(m_ep0, r + 1, std::min<size_t>(length, sim::ReportSize - 1)) : ::read(m_ep0, r, 0);
+            transferred(ok ? ::write(m_ep0, r + 1, std::min<size_t>(length, sim::ReportSize - 1)) : ::read(m_ep0, r, 0));
         } else { // SET_IDLE among them
-            (setup.bRequestType & USB_DIR_IN) ? ::read(m_ep0, r, 0) : ::write(m_ep0, r, 0);
+            transferred((setup.bRequestType & USB_DIR_IN) ? ::read(m_ep0, r, 0) : ::write(m_ep0, r, 0));
         }
     }
 
