@@ -92,11 +92,6 @@ GuardResult rewrite(GuardTable table, const std::function<void(GuardTable &)> *c
 
 } // namespace
 
-GuardResult loadGuardTable(GuardTable &table, long *error)
-{
-    return readGuardTable(table, error);
-}
-
 // All 20 values from one snapshot of the store, so that a save going on
 // meanwhile shows whole or not at all.
 GuardResult readGuardTable(GuardTable &table, long *error, unsigned lockWaitMs)

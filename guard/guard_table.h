@@ -56,16 +56,13 @@ enum class GuardResult {
 // seconds) for the whole save. On Windows the 20 values are written one by
 // one, all attempted even when one fails.
 
-// Reads the 20 values as readGuardTable does. A value that is missing, not a
-// REG_DWORD or not four bytes long leaves its number in `table` as it was.
-GuardResult loadGuardTable(GuardTable &table, long *error = nullptr);
-
 // How long a reader or a save waits for another program's write lock.
 inline constexpr unsigned guardLockWaitMs = 5000;
 
 // Reads the table with read access only, all 20 values from one committed
 // state of the store: a save going on meanwhile shows whole or not at all. A
-// missing key or store is a table of defaults (Ok, `table` as it was).
+// missing key or store is a table of defaults (Ok, `table` as it was), and
+// so is a value that is missing, not a REG_DWORD or not four bytes long.
 // Nothing is made. `lockWaitMs` bounds the wait for a writer's commit (the
 // guard service asks for less).
 GuardResult readGuardTable(GuardTable &table, long *error = nullptr,
