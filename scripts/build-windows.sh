@@ -16,23 +16,10 @@ if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
   exit 77
 fi
 
-# apt-get source with lists of its own: the machine's Debian sources, read as
-# source-package sources, without changing the machine's apt setup.
+# shellcheck source=lib/debian-source.sh
+. scripts/lib/debian-source.sh
 if [ ! -f "$hidapi/windows/hid.c" ]; then
-  apt=$build/apt
-  rm -rf "$apt" && mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/parts" "$apt/src"
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] && sed -E 's/^Types:.*/Types: deb-src/' "$f" >"$apt/parts/$(basename "$f")"
-  done
-  [ -f /etc/apt/sources.list ] && sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >"$apt/parts/main.list"
-  opts=(-q -o "Dir::Etc::SourceParts=$apt/parts" -o Dir::Etc::SourceList=/dev/null
-        -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o Debug::NoLocking=1)
-  apt-get "${opts[@]}" update >"$apt/update.log" 2>&1 || true
-  if ! (cd "$apt/src" && apt-get "${opts[@]}" source hidapi >"$apt/source.log" 2>&1); then
-    echo "hidapi's source package cannot be had (see $apt/source.log)" >&2
-    exit 77
-  fi
-  rm -rf "$hidapi" && mv "$apt/src"/hidapi-*/ "$hidapi" && rm -rf "$apt"
+  fetch_debian_source hidapi "$build" "$hidapi" || exit 77
 fi
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
