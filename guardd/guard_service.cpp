@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <sstream>
+#include <cstdio>
 
 namespace {
 
@@ -38,9 +38,9 @@ std::optional<bool> bitOf(const InputReport &report, const std::optional<InputBi
 
 std::string seconds(Clock::duration d)
 {
-    std::ostringstream text;
-    text << std::chrono::duration<double>(d).count() << " s";
-    return text.str();
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", std::chrono::duration<double>(d).count());
+    return text;
 }
 
 } // namespace
@@ -336,19 +336,21 @@ void GuardService::act(Clock::time_point now, const FiredRow &row)
 
 void GuardService::publishStatus()
 {
-    std::ostringstream text;
-    text << "pid=" << ::getpid() << "\ncontroller=" << (connected_ ? deviceName_ : "") << "\ntable="
-         << (tableProblem_.empty() ? "ok" : "stale: " + tableProblem_) << "\nwatchdog="
-         << (servePeriod_ && connected_ ? "serving every " + seconds(*servePeriod_) : "not served") << '\n';
+    // Without streams: the C++ locale they set up costs the service more
+    // memory than all its own data.
+    std::string text = "pid=" + std::to_string(::getpid()) + "\ncontroller=" + (connected_ ? deviceName_ : "")
+        + "\ntable=" + (tableProblem_.empty() ? "ok" : "stale: " + tableProblem_) + "\nwatchdog="
+        + (servePeriod_ && connected_ ? "serving every " + seconds(*servePeriod_) : "not served") + '\n';
     for (std::size_t line = 0; line < guardLineCount; ++line) {
         const GuardTable &table = engine_.table();
-        text << "line." << guardLineKeys[line] << '=' << table.levels[line] << ',' << table.actions[line] << ','
-             << (levels_[line] ? (*levels_[line] ? "1" : "0") : "unknown") << '\n';
+        text += "line." + std::string(guardLineKeys[line]) + '=' + std::to_string(table.levels[line]) + ','
+            + std::to_string(table.actions[line]) + ',' + (levels_[line] ? (*levels_[line] ? "1" : "0") : "unknown")
+            + '\n';
     }
     if (!lastFired_.empty())
-        text << "last-fired=" << lastFired_ << (requests_.refused(lastFiredLine_) ? " failed" : "") << '\n';
-    if (text.str() != lastStatus_) {
-        lastStatus_ = text.str();
+        text += "last-fired=" + lastFired_ + (requests_.refused(lastFiredLine_) ? " failed" : "") + '\n';
+    if (text != lastStatus_) {
+        lastStatus_ = text;
         hooks_.writeStatus(lastStatus_);
     }
 }
