@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <sstream>
+#include <cstdio>
 
 namespace {
 
@@ -14,6 +14,10 @@ using namespace std::chrono_literals;
 
 constexpr Clock::duration firstRetryDelay = 1s;
 constexpr Clock::duration longestRetryDelay = 30s;
+// With no report for this long the service asks for the current one, so a
+// controller that reports only changes is still read now and then.
+constexpr Clock::duration quietReadAfter = 5s;
+constexpr Clock::duration reportSlack = 500ms;
 
 Clock::duration longer(Clock::duration pause)
 {
@@ -34,9 +38,9 @@ std::optional<bool> bitOf(const InputReport &report, const std::optional<InputBi
 
 std::string seconds(Clock::duration d)
 {
-    std::ostringstream text;
-    text << std::chrono::duration<double>(d).count() << " s";
-    return text.str();
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", std::chrono::duration<double>(d).count());
+    return text;
 }
 
 } // namespace
@@ -53,20 +57,54 @@ GuardService::GuardService(const ServiceConfig &config, PowerActions &actions, S
     }
 }
 
+void GuardService::reportArrived(Clock::time_point at, const InputReport &report)
+{
+    if (!answered_)
+        return; // sent before the controller was lost: its lines are unknown now
+    if (!listening_) {
+        reportsTrouble_.recovered("input reports come from the controller at " + deviceName_ + " again; no longer polling",
+                                  hooks_.log);
+        listening_ = true;
+    }
+    reportHeard_ = true;
+    nextSample_ = at + quietReadAfter;
+    expectReport(at);
+    take(at, report);
+}
+
+void GuardService::reportsFailed(Clock::time_point now)
+{
+    if (!answered_ || !listening_)
+        return;
+    // The wait failing does not prove the controller gone: the current
+    // report says. A controller that never sent a report before the failure
+    // is polled, so that a wait that fails at once cannot spin.
+    const bool heard = reportHeard_;
+    sample(now);
+    if (!answered_)
+        return;
+    if (heard && hooks_.listen(deviceName_))
+        reportHeard_ = false;
+    else
+        fallBack(now, "waiting for its input reports failed");
+}
+
 Clock::time_point GuardService::poll(Clock::time_point now)
 {
     if (tableChanged_ && now >= tableDue_)
         reloadTable(now);
-    if (now >= nextSample_) {
-        nextSample_ = now + config_.pollInterval;
-        levels_ = readLevels(now);
-        for (const FiredRow &row : engine_.update(now, levels_))
-            act(now, row);
-    }
+    if (listening_ && reportDeadline_ && now >= *reportDeadline_)
+        reportsOverdue(now);
+    if (now >= nextSample_)
+        sample(now);
+    for (const FiredRow &row : engine_.update(now, levels_))
+        act(now, row);
     serveWatchdog(now);
     keepAlive(now);
-    Clock::time_point due
-        = std::min(nextSample_, requests_.service(now, [this](std::size_t line) { return engine_.stands(line); }));
+    Clock::time_point due = std::min({nextSample_, engine_.nextDue(),
+                                      requests_.service(now, [this](std::size_t line) { return engine_.stands(line); })});
+    if (listening_ && reportDeadline_)
+        due = std::min(due, *reportDeadline_);
     if (tableChanged_)
         due = std::min(due, tableDue_);
     if (servePeriod_ && connected_)
@@ -123,29 +161,17 @@ void GuardService::backOff(Clock::time_point now)
     nextAttempt_ = now + retryDelay_;
 }
 
-LineLevels GuardService::readLevels(Clock::time_point now)
+void GuardService::sample(Clock::time_point now)
 {
-    LineLevels levels{};
+    nextSample_ = now + config_.pollInterval;
     InputReport report{};
-    if (!connect(now))
-        return levels;
+    if (!connect(now)) {
+        levels_ = {};
+        return;
+    }
     if (!readInputReport(report)) {
-        // Never act on a level that could not be read: every line is unknown
-        // until the controller answers again.
-        connected_ = false;
-        if (answered_) {
-            const std::string cause = controllerFailure();
-            hooks_.log(LogPriority::Warning, "lost the controller at " + deviceName_ + (cause.empty() ? "" : ": " + cause));
-            answered_ = false;
-            retryDelay_ = {};
-            nextAttempt_ = now;
-        } else {
-            controllerTrouble_.failed(now, "the controller at " + deviceName_
-                                          + " was found but does not answer; trying again with growing pauses",
-                                      LogPriority::Warning, hooks_.log);
-            backOff(now);
-        }
-        return levels;
+        controllerFailed(now);
+        return;
     }
     if (!answered_) {
         answered_ = true;
@@ -156,12 +182,106 @@ LineLevels GuardService::readLevels(Clock::time_point now)
         else
             hooks_.log(LogPriority::Info, found);
         startServing(now);
+        startListening(now);
+    } else if (listening_ && reporting_.mode == 1 && report != report_) {
+        // A change that no report announced: one should follow within a
+        // sample, else the controller does not send them.
+        expectReport(now, true);
     }
+    if (listening_)
+        nextSample_ = now + quietReadAfter;
+    take(now, report);
+}
+
+void GuardService::controllerFailed(Clock::time_point now)
+{
+    // Never act on a level that could not be read: every line is unknown
+    // until the controller answers again.
+    levels_ = {};
+    connected_ = false;
+    listening_ = false;
+    if (answered_) {
+        const std::string cause = controllerFailure();
+        hooks_.log(LogPriority::Warning, "lost the controller at " + deviceName_ + (cause.empty() ? "" : ": " + cause));
+        answered_ = false;
+        retryDelay_ = {};
+        nextAttempt_ = now;
+    } else {
+        controllerTrouble_.failed(now, "the controller at " + deviceName_
+                                      + " was found but does not answer; trying again with growing pauses",
+                                  LogPriority::Warning, hooks_.log);
+        backOff(now);
+    }
+}
+
+void GuardService::take(Clock::time_point now, const InputReport &report)
+{
+    report_ = report;
     for (std::size_t line = 0; line < 8; ++line)
-        levels[line] = (report[InputByte::Levels] >> line & 1) != 0;
-    levels[8] = bitOf(report, config_.batlowBit);
-    levels[9] = bitOf(report, config_.pwrbtnBit);
-    return levels;
+        levels_[line] = (report[InputByte::Levels] >> line & 1) != 0;
+    levels_[8] = bitOf(report, config_.batlowBit);
+    levels_[9] = bitOf(report, config_.pwrbtnBit);
+    for (const FiredRow &row : engine_.update(now, levels_))
+        act(now, row);
+}
+
+void GuardService::startListening(Clock::time_point now)
+{
+    listening_ = false;
+    reportDeadline_.reset();
+    if (!hooks_.listen || !hooks_.listen(deviceName_))
+        return;
+    reportHeard_ = false;
+    if (!learnReporting()) {
+        fallBack(now, "its report mode cannot be read");
+        return;
+    }
+    listening_ = true;
+    expectReport(now);
+}
+
+bool GuardService::learnReporting()
+{
+    std::uint8_t mode = 0;
+    std::uint16_t sampleMs = 0;
+    if (!getReportMode(mode) || !getSampleRate(sampleMs))
+        return false;
+    reporting_ = {mode, sampleMs};
+    return true;
+}
+
+void GuardService::expectReport(Clock::time_point from, bool changed)
+{
+    // Two samples and some slack for the bus and the scheduler: a report
+    // late by that much is not coming. In report mode 1 a quiet controller
+    // rightly sends nothing, so only a change makes a report due.
+    reportDeadline_.reset();
+    if (reporting_.mode == 0 || changed)
+        reportDeadline_ = from + 2 * std::chrono::milliseconds(reporting_.sampleMs) + reportSlack;
+}
+
+void GuardService::reportsOverdue(Clock::time_point now)
+{
+    // The window or the CLI may have changed the report mode or the sample
+    // rate since the service asked: then the wait was for the wrong thing.
+    const Reporting expected = reporting_;
+    if (!learnReporting())
+        fallBack(now, "its report mode cannot be read");
+    else if (reporting_ != expected)
+        expectReport(now);
+    else
+        fallBack(now, "it sends no input reports");
+}
+
+void GuardService::fallBack(Clock::time_point now, const std::string &why)
+{
+    listening_ = false;
+    reportDeadline_.reset();
+    nextSample_ = std::min(nextSample_, now + config_.pollInterval);
+    reportsTrouble_.failed(now,
+                           "polling the controller at " + deviceName_ + " every "
+                               + std::to_string(config_.pollInterval.count()) + " ms: " + why,
+                           LogPriority::Warning, hooks_.log);
 }
 
 void GuardService::startServing(Clock::time_point now)
@@ -216,19 +336,21 @@ void GuardService::act(Clock::time_point now, const FiredRow &row)
 
 void GuardService::publishStatus()
 {
-    std::ostringstream text;
-    text << "pid=" << ::getpid() << "\ncontroller=" << (connected_ ? deviceName_ : "") << "\ntable="
-         << (tableProblem_.empty() ? "ok" : "stale: " + tableProblem_) << "\nwatchdog="
-         << (servePeriod_ && connected_ ? "serving every " + seconds(*servePeriod_) : "not served") << '\n';
+    // Without streams: the C++ locale they set up costs the service more
+    // memory than all its own data.
+    std::string text = "pid=" + std::to_string(::getpid()) + "\ncontroller=" + (connected_ ? deviceName_ : "")
+        + "\ntable=" + (tableProblem_.empty() ? "ok" : "stale: " + tableProblem_) + "\nwatchdog="
+        + (servePeriod_ && connected_ ? "serving every " + seconds(*servePeriod_) : "not served") + '\n';
     for (std::size_t line = 0; line < guardLineCount; ++line) {
         const GuardTable &table = engine_.table();
-        text << "line." << guardLineKeys[line] << '=' << table.levels[line] << ',' << table.actions[line] << ','
-             << (levels_[line] ? (*levels_[line] ? "1" : "0") : "unknown") << '\n';
+        text += "line." + std::string(guardLineKeys[line]) + '=' + std::to_string(table.levels[line]) + ','
+            + std::to_string(table.actions[line]) + ',' + (levels_[line] ? (*levels_[line] ? "1" : "0") : "unknown")
+            + '\n';
     }
     if (!lastFired_.empty())
-        text << "last-fired=" << lastFired_ << (requests_.refused(lastFiredLine_) ? " failed" : "") << '\n';
-    if (text.str() != lastStatus_) {
-        lastStatus_ = text.str();
+        text += "last-fired=" + lastFired_ + (requests_.refused(lastFiredLine_) ? " failed" : "") + '\n';
+    if (text != lastStatus_) {
+        lastStatus_ = text;
         hooks_.writeStatus(lastStatus_);
     }
 }

@@ -1,10 +1,18 @@
-// vnkestrix-guardd's work, without the loop: read the lines, decide, act,
+// vnkestrix-guardd's work, without the loop: learn the lines, decide, act,
 // serve the controller's watchdog, tell systemd the service is alive, and
-// record the state for `vnkestrix-cli guard status`. The loop, the signals
-// and the bus connection belong to main(); the time is passed in, so every
-// rule can be tested without waiting.
+// record the state for `vnkestrix-cli guard status`. The loop, the signals,
+// the bus connection and the thread that waits for input reports belong to
+// main(); the time is passed in, so every rule can be tested without waiting.
+//
+// The lines come from the input reports the controller sends by itself
+// (every sample in report mode 0, on a change in mode 1), so an idle board
+// costs no wake-up and no control transfer. The service asks for the current
+// report at a (re)connect and after a few quiet seconds. A controller that
+// sends nothing where its report mode says it should, or a library that
+// cannot wait for reports, is polled every poll interval instead.
 #pragma once
 
+#include "controller_link.h"
 #include "power_requests.h"
 #include "repeated_failure.h"
 #include "service_config.h"
@@ -24,6 +32,9 @@ struct ServiceHooks {
     std::function<std::string()> wallTime;
     // Tells systemd the service is alive; false when that failed.
     std::function<bool()> keepAlive;
+    // Waits for the input reports of the controller at the device given from
+    // now on; false when the service cannot wait for them (and polls).
+    std::function<bool(const std::string &device)> listen;
 };
 
 class GuardService {
@@ -36,16 +47,37 @@ public:
     {
         tableChanged_ = true;
     }
-    // Does what is due at `now`: a sample, a request sent again, a keep-alive,
-    // a watchdog serve, a table read. Returns when something is next due,
-    // which is never later than the next sample.
+    // An input report the controller sent, received at `at`.
+    void reportArrived(Clock::time_point at, const InputReport &report);
+    // The wait for input reports failed at `now` (the device went away).
+    void reportsFailed(Clock::time_point now);
+    // Does what is due at `now`: a row that fires, a read of the current
+    // report, a request sent again, a keep-alive, a watchdog serve, a table
+    // read. Returns when something is next due.
     Clock::time_point poll(Clock::time_point now);
 
 private:
+    // What the controller was set to send when the service last asked.
+    struct Reporting {
+        std::uint8_t mode = 0;
+        std::uint16_t sampleMs = 0;
+        bool operator!=(const Reporting &o) const
+        {
+            return mode != o.mode || sampleMs != o.sampleMs;
+        }
+    };
+
     void reloadTable(Clock::time_point now);
     bool connect(Clock::time_point now);
     void backOff(Clock::time_point now);
-    LineLevels readLevels(Clock::time_point now);
+    void sample(Clock::time_point now);
+    void controllerFailed(Clock::time_point now);
+    void take(Clock::time_point now, const InputReport &report);
+    void startListening(Clock::time_point now);
+    bool learnReporting();
+    void expectReport(Clock::time_point from, bool changed = false);
+    void reportsOverdue(Clock::time_point now);
+    void fallBack(Clock::time_point now, const std::string &why);
     void startServing(Clock::time_point now);
     void serveWatchdog(Clock::time_point now);
     void keepAlive(Clock::time_point now);
@@ -71,7 +103,15 @@ private:
     RepeatedFailure controllerTrouble_;
 
     Clock::time_point nextSample_{};
+    InputReport report_{};
     LineLevels levels_{};
+
+    bool listening_ = false; // the lines come from the controller's reports
+    bool reportHeard_ = false; // since the service began to listen
+    Reporting reporting_;
+    // A report must have come by then if the controller sends any.
+    std::optional<Clock::time_point> reportDeadline_;
+    RepeatedFailure reportsTrouble_;
 
     std::optional<Clock::duration> servePeriod_;
     Clock::time_point nextServe_{};

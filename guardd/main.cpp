@@ -5,9 +5,11 @@
 // prefixes, which it reads as each line's priority.
 #include "guard_service.h"
 #include "guard_table.h"
+#include "input_listener.h"
 #include "store_watch.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -23,14 +25,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iostream>
+#include <limits>
 
 #ifndef VNKESTRIX_VERSION
 #define VNKESTRIX_VERSION "unknown"
 #endif
 
 namespace {
+
+// Without a watch on the store's folder, how often the loop looks at it.
+constexpr auto unwatchedStoreLook = std::chrono::seconds(1);
 
 // systemd names the journal's stream in JOURNAL_STREAM as "device:inode".
 // The variable alone proves nothing: started by hand from a shell that a
@@ -68,10 +72,9 @@ std::string wallTime()
 void writeStatus(const std::string &path, const std::string &text)
 {
     const std::string aside = path + ".tmp";
-    std::ofstream out(aside, std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out || std::rename(aside.c_str(), path.c_str()) != 0)
+    FILE *out = std::fopen(aside.c_str(), "we");
+    const bool written = out && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    if ((out && std::fclose(out) != 0) || !written || std::rename(aside.c_str(), path.c_str()) != 0)
         log(LogPriority::Warning, "cannot write the status file " + path + ": " + std::strerror(errno));
 }
 
@@ -137,11 +140,12 @@ std::optional<ServiceConfig> readConfig(const std::string &path, bool mustExist)
 
 int usage(int code)
 {
-    (code ? std::cerr : std::cout)
-        << "usage: vnkestrix-guardd [--config FILE]\n"
-           "Watches the board's lines and acts on the guard trigger table.\n"
-           "  --config FILE  configuration (default " << defaultConfigPath << ")\n"
-           "  --help         this text\n  --version      the version\n";
+    std::fprintf(code ? stderr : stdout,
+                 "usage: vnkestrix-guardd [--config FILE]\n"
+                 "Watches the board's lines and acts on the guard trigger table.\n"
+                 "  --config FILE  configuration (default %s)\n"
+                 "  --help         this text\n  --version      the version\n",
+                 defaultConfigPath);
     return code;
 }
 
@@ -149,6 +153,9 @@ int usage(int code)
 
 int main(int argc, char **argv)
 {
+    // One malloc arena: the reader thread allocates a few bytes now and then,
+    // and an arena of its own would hold a heap of its own for them.
+    mallopt(M_ARENA_MAX, 1);
     std::string configPath = defaultConfigPath;
     bool configGiven = false;
     for (int i = 1; i < argc; ++i) {
@@ -156,12 +163,12 @@ int main(int argc, char **argv)
         if (argument == "--help")
             return usage(0);
         if (argument == "--version") {
-            std::cout << "vnkestrix-guardd " VNKESTRIX_VERSION "\n";
+            std::puts("vnkestrix-guardd " VNKESTRIX_VERSION);
             return 0;
         }
         if (argument != "--config" || i + 1 == argc) {
-            std::cerr << "vnkestrix-guardd: "
-                      << (argument == "--config" ? "--config needs a FILE" : "unknown option " + argument) << "\n";
+            std::fprintf(stderr, "vnkestrix-guardd: %s\n",
+                         (argument == "--config" ? "--config needs a FILE" : "unknown option " + argument).c_str());
             return usage(2);
         }
         configPath = argv[++i];
@@ -183,26 +190,51 @@ int main(int argc, char **argv)
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
 
+    // VNKESTRIX_GUARDD_POLL=1 polls as a library without the wait does: the
+    // baseline of the service's benchmark.
+    const char *forcePolling = std::getenv("VNKESTRIX_GUARDD_POLL");
+    const bool forced = forcePolling && std::string(forcePolling) == "1";
+    static InputListener *const listener = forced ? nullptr : InputListener::start();
+    if (!listener)
+        log(LogPriority::Notice, std::string(forced ? "VNKESTRIX_GUARDD_POLL=1" : "the HID library cannot wait for input reports")
+                + ": polling the controller every " + std::to_string(config->pollInterval.count()) + " ms");
     LogindPowerActions actions;
     GuardService service(*config, actions,
                          {loadTable, log, [&](const std::string &text) { writeStatus(config->statusFile, text); },
-                          wallTime, [] { return sd_notify(0, "WATCHDOG=1") >= 0; }},
+                          wallTime, [] { return sd_notify(0, "WATCHDOG=1") >= 0; },
+                          [](const std::string &device) {
+                              if (listener)
+                                  listener->listen(device);
+                              return listener != nullptr;
+                          }},
                          Clock::now());
     StoreWatch store(guardStoreName());
     log(LogPriority::Info, "watching the guard table in " + guardStoreName());
     sd_notify(0, "READY=1");
 
-    // One wait for everything: a signal, logind's answers, and the time the
-    // service next has something to do. Nothing in the loop waits on logind.
+    // One wait for everything: a signal, logind's answers, an input report,
+    // a change in the store's folder, and the time the service next has
+    // something to do. Nothing in the loop waits on logind or the controller.
     for (;;) {
         actions.process();
+        if (listener) {
+            for (const InputArrival &arrival : listener->take()) {
+                if (arrival.report)
+                    service.reportArrived(arrival.at, *arrival.report);
+                else
+                    service.reportsFailed(arrival.at);
+            }
+        }
         if (store.changed())
             service.tableChanged();
-        const Clock::time_point due = service.poll(Clock::now());
+        Clock::time_point due = service.poll(Clock::now());
+        if (!store.watching())
+            due = std::min(due, Clock::now() + unwatchedStoreLook);
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
-        pollfd ready[2] = {{signalFd, POLLIN, 0}, actions.waitFor()};
-        if (::poll(ready, 2, static_cast<int>(std::max<std::int64_t>(wait.count(), 0))) <= 0
-            || !(ready[0].revents & POLLIN))
+        pollfd ready[4] = {{signalFd, POLLIN, 0}, actions.waitFor(), {listener ? listener->fd() : -1, POLLIN, 0},
+                           {store.fd(), POLLIN, 0}};
+        const auto waitMs = std::clamp<std::int64_t>(wait.count(), 0, std::numeric_limits<int>::max());
+        if (::poll(ready, 4, static_cast<int>(waitMs)) <= 0 || !(ready[0].revents & POLLIN))
             continue;
         signalfd_siginfo info{};
         if (::read(signalFd, &info, sizeof info) != sizeof info)

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
-#include <sstream>
+#include <algorithm>
 
 namespace {
 
@@ -115,14 +115,16 @@ std::optional<ServiceConfig> parseServiceConfig(const std::string &text,
                                                 std::vector<std::string> &errors)
 {
     ServiceConfig config;
-    std::istringstream lines(text);
-    std::string line;
     const std::size_t errorsBefore = errors.size();
-    for (int number = 1; std::getline(lines, line); ++number) {
+    int number = 0;
+    for (std::size_t start = 0; start < text.size(); ++number) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
         line = trimmed(line.substr(0, line.find('#')));
         if (line.empty())
             continue;
-        const std::string where = "line " + std::to_string(number) + ": ";
+        const std::string where = "line " + std::to_string(number + 1) + ": ";
         const auto equals = line.find('=');
         if (equals == std::string::npos) {
             errors.push_back(where + "expected KEY = VALUE");

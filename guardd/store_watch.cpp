@@ -3,6 +3,7 @@
 #include "store_file.h"
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,10 +33,46 @@ std::string stateOf(const std::string &path, off_t offset, std::size_t length)
 
 } // namespace
 
-StoreWatch::StoreWatch(std::string storePath) : path_(std::move(storePath)) { }
+StoreWatch::StoreWatch(std::string storePath) : path_(std::move(storePath)), inotify_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+{
+    watchFolder();
+}
+
+StoreWatch::~StoreWatch()
+{
+    if (inotify_ >= 0)
+        ::close(inotify_);
+}
+
+void StoreWatch::watchFolder()
+{
+    const auto slash = path_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
+    // Every way a commit, a journal or a rename shows in the folder; the
+    // folder itself removed or moved ends the watch (IN_IGNORED).
+    folder_ = inotify_ < 0 ? -1
+                           : inotify_add_watch(inotify_, folder.c_str(),
+                                               IN_CREATE | IN_DELETE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO
+                                                   | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+}
 
 bool StoreWatch::changed()
 {
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; inotify_ >= 0 && (got = ::read(inotify_, events, sizeof events)) > 0;) {
+        for (ssize_t at = 0; at < got;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+            if (event->wd == folder_ && event->mask & (IN_IGNORED | IN_MOVE_SELF)) {
+                // A moved folder is no longer the one the path names.
+                inotify_rm_watch(inotify_, folder_);
+                folder_ = -1;
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (folder_ < 0)
+        watchFolder();
+
     // The file change counter is at offset 24 of the header; a WAL's salts at
     // offset 16 of its own header change whenever it starts over.
     const std::string now = stateOf(path_, 24, 4) + '/' + stateOf(path_ + "-wal", 16, 8);

@@ -7,6 +7,10 @@
 // too, which every commit there moves. A store that does not exist yet, is
 // replaced by another file or cannot be looked at counts as a change when
 // that happens.
+//
+// When to look: the store's folder is watched with inotify, so a commit wakes
+// the service and an idle store costs no wake-up; a folder that cannot be
+// watched (not there yet) is looked at every time the loop wakes instead.
 #pragma once
 
 #include <string>
@@ -14,12 +18,29 @@
 class StoreWatch {
 public:
     explicit StoreWatch(std::string storePath);
+    StoreWatch(const StoreWatch &) = delete;
+    StoreWatch &operator=(const StoreWatch &) = delete;
+    ~StoreWatch();
 
+    // Readable when something in the store's folder changed.
+    int fd() const
+    {
+        return inotify_;
+    }
+    // Whether a change wakes fd(); if not, the caller looks now and then.
+    bool watching() const
+    {
+        return folder_ >= 0;
+    }
     // True when the store may differ from the last call (and at the first).
     bool changed();
 
 private:
+    void watchFolder();
+
     std::string path_;
+    int inotify_ = -1;
+    int folder_ = -1;
     std::string last_;
     bool first_ = true;
 };

@@ -1,5 +1,7 @@
 #include "trigger_engine.h"
 
+#include <algorithm>
+
 TriggerEngine::TriggerEngine(Clock::duration debounce, Clock::time_point graceEnd)
     : debounce_(debounce), graceEnd_(graceEnd)
 {
@@ -44,20 +46,31 @@ std::vector<FiredRow> TriggerEngine::update(Clock::time_point now, const LineLev
             state.seenAway = true;
             continue;
         }
-        if (!state.atLevelSince) {
-            // A single reading never fires, whatever the debounce: a later
-            // sample must find the line still there.
+        if (!state.atLevelSince)
             state.atLevelSince = now;
-            continue;
-        }
-        if (!watched(table_.levels[line], table_.actions[line]) || !state.armed)
-            continue;
-        if (now - *state.atLevelSince < debounce_ || (!state.seenAway && now < graceEnd_))
+        if (!watched(table_.levels[line], table_.actions[line]) || !state.armed || now < firesAt(state))
             continue;
         state.armed = false;
         fired.push_back({line, static_cast<GuardAction>(table_.actions[line])});
     }
     return fired;
+}
+
+Clock::time_point TriggerEngine::firesAt(const LineState &state) const
+{
+    const Clock::time_point held = *state.atLevelSince + debounce_;
+    return state.seenAway ? held : std::max(held, graceEnd_);
+}
+
+Clock::time_point TriggerEngine::nextDue() const
+{
+    Clock::time_point due = Clock::time_point::max();
+    for (std::size_t line = 0; line < guardLineCount; ++line) {
+        const LineState &state = lines_[line];
+        if (state.atLevelSince && state.armed && watched(table_.levels[line], table_.actions[line]))
+            due = std::min(due, firesAt(state));
+    }
+    return due;
 }
 
 bool TriggerEngine::stands(std::size_t line) const

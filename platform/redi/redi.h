@@ -101,11 +101,12 @@ REDI_API int Usk_SendOutReport_a(const char *deviceName, unsigned char *report, 
  * ---- This library's extension beyond the four functions ----
  *
  * The vendor's library has only the four functions above and finds one
- * controller. This library also lists every attached controller and tells
- * why a call failed. Callers must look these entry points up at run time
- * (dlsym, GetProcAddress) under REDI_ENUMERATE_SYMBOL and
- * REDI_LAST_FAILURE_SYMBOL and do without them when they are missing, so
- * that the vendor's library still works in this one's place.
+ * controller. This library also lists every attached controller, tells
+ * why a call failed and waits for the reports the controller sends by
+ * itself. Callers must look these entry points up at run time (dlsym,
+ * GetProcAddress) under their REDI_*_SYMBOL names and do without them when
+ * they are missing, so that the vendor's library still works in this one's
+ * place.
  */
 #define REDI_ENUMERATE_SYMBOL "Redi_EnumerateControllers"
 #define REDI_INFO_SERIAL_SIZE 128
@@ -139,6 +140,24 @@ typedef int (*RediEnumerateControllersFunction)(RediControllerInfo *list, int ca
 #define REDI_LAST_FAILURE_SYMBOL "Redi_LastFailure"
 REDI_API const char *Redi_LastFailure(void);
 typedef const char *(*RediLastFailureFunction)(void);
+
+/*
+ * Waits up to `timeoutMs` milliseconds (0: only a report already queued; a
+ * negative value: without limit) for the next input report the controller
+ * sends on its interrupt-in pipe, and copies it into `report` (`length`
+ * bytes, REDI_REPORT_SIZE, byte 0 the report ID 0, the same layout that
+ * Usk_GetCurrentInReport_a returns). Returns 1 with a report, 0 when none
+ * came in time, -1 when the device failed (Redi_LastFailure says why). A
+ * re-plugged board is found again on the next call, as for the four
+ * functions, and another board is never adopted. Takes no exchange lock:
+ * the kernel gives every open descriptor every report, so the window and
+ * the CLI are not disturbed. Looked up at run time like the other extensions.
+ */
+#define REDI_READ_INPUT_SYMBOL "Redi_ReadInputReport"
+REDI_API int Redi_ReadInputReport(const char *deviceName, unsigned char *report, int length,
+                                  int timeoutMs);
+typedef int (*RediReadInputReportFunction)(const char *deviceName, unsigned char *report,
+                                           int length, int timeoutMs);
 
 #ifdef __cplusplus
 }

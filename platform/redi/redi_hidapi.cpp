@@ -18,6 +18,12 @@
 // another board, never followed: the call fails, and Redi_LastFailure says
 // which board took the place of which. The library keeps all its state in
 // one State object, never throws across the C boundary and never prints.
+//
+// Input reports that the controller sends by itself are read on handles of
+// their own, one set per thread: the kernel queues every report for every
+// open descriptor, and a handle that is read while another thread exchanges
+// on it could lose a reply. The wait for a report holds no lock at all, so
+// a thread may wait on it while another thread exchanges feature reports.
 
 #include "redi.h"
 #include "redi_device_choice.h"
@@ -28,10 +34,12 @@
 #include <hidapi.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -49,6 +57,9 @@ struct Handle {
 };
 
 struct State {
+    // Held by every call for its bookkeeping and exchanges, never while a
+    // thread waits for an input report.
+    std::mutex mutex;
     bool hidInitialised = false;
     std::map<std::string, Handle> handles;            // node path -> open handle
     std::map<std::string, redi::Identity> identities; // name handed out -> its controller
@@ -205,6 +216,7 @@ int guarded(F f) noexcept
 {
     try {
         lastFailure().clear();
+        const std::lock_guard<std::mutex> hold(state().mutex);
         return f() ? 1 : 0;
     } catch (...) {
         return 0;
@@ -292,11 +304,122 @@ bool findDevice(RediDeviceRecord &record)
     return found != nullptr;
 }
 
+// The calling thread's input handles, by node path; closed when it ends.
+struct InputHandle {
+    hid_device *device = nullptr;
+    int nodeFd = -1; // tells whether the device is gone
+};
+
+struct InputHandles {
+    std::map<std::string, InputHandle> byPath;
+
+    InputHandle *find(const std::string &path)
+    {
+        const auto it = byPath.find(path);
+        return it != byPath.end() ? &it->second : nullptr;
+    }
+    InputHandle *open(const std::string &path)
+    {
+        if (InputHandle *const h = find(path))
+            return h;
+        InputHandle h{initialiseHid() ? hid_open_path(path.c_str()) : nullptr, -1};
+        if (h.device)
+            h.nodeFd = redi::node::open(path);
+        if (h.nodeFd < 0) {
+            if (h.device)
+                hid_close(h.device);
+            return nullptr;
+        }
+        return &byPath.emplace(path, h).first->second;
+    }
+    void close(const std::string &path)
+    {
+        const auto it = byPath.find(path);
+        if (it == byPath.end())
+            return;
+        hid_close(it->second.device);
+        redi::node::close(it->second.nodeFd);
+        byPath.erase(it);
+    }
+    void closeAll()
+    {
+        while (!byPath.empty())
+            close(byPath.begin()->first);
+    }
+    ~InputHandles() { closeAll(); }
+};
+
+InputHandles &inputHandles()
+{
+    static thread_local InputHandles handles;
+    return handles;
+}
+
+// The calling thread's input handle on the device that `name` stands for,
+// opened when there is none. As for an exchange, a controller the library
+// found whose node is open nowhere is looked up again first; `relocateFirst`
+// asks for that look-up whatever is open (after the device went away).
+InputHandle *inputHandle(const std::string &name, std::string &node, bool relocateFirst)
+{
+    State &s = state();
+    const std::lock_guard<std::mutex> hold(s.mutex);
+    const bool known = s.identities.count(name) != 0;
+    node = currentNode(name);
+    const bool open = inputHandles().find(node) || s.handles.count(node);
+    if (known && (relocateFirst || !open) && !relocate(name))
+        return nullptr;
+    node = currentNode(name);
+    return inputHandles().open(node);
+}
+
+// Waits for one report on `handle` until `deadline` (none: without limit).
+// hidapi leaves out the report ID when the device does not number its
+// reports, as this controller does: it goes back in as byte 0.
+int readInput(InputHandle &handle, unsigned char *report, int length,
+              const std::chrono::steady_clock::time_point *deadline)
+{
+    using namespace std::chrono;
+    const long long left = deadline ? std::max<long long>(0, duration_cast<milliseconds>(*deadline - steady_clock::now()).count()) : -1;
+    unsigned char buffer[REDI_REPORT_SIZE] = {};
+    const int n = hid_read_timeout(handle.device, buffer + 1, REDI_REPORT_SIZE - 1, static_cast<int>(left));
+    if (n <= 0)
+        return n < 0 ? -1 : 0;
+    std::fill(buffer + 1 + n, buffer + REDI_REPORT_SIZE, 0);
+    std::memcpy(report, buffer, static_cast<size_t>(length));
+    return 1;
+}
+
+// Redi_ReadInputReport's work: a device that went away is looked up again
+// once, and the wait goes on there for what is left of the time.
+int waitForInput(const std::string &name, unsigned char *report, int length, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (bool again = false;; again = true) {
+        std::string node;
+        InputHandle *const handle = inputHandle(name, node, again);
+        if (!handle)
+            return -1;
+        const int got = readInput(*handle, report, length, timeoutMs < 0 ? nullptr : &deadline);
+        if (got >= 0)
+            return got;
+        const bool gone = redi::node::gone(handle->nodeFd);
+        inputHandles().close(node);
+        if (gone) { // and for the exchanges too, which are looked up again then
+            const std::lock_guard<std::mutex> hold(state().mutex);
+            closeDevice(node);
+        }
+        if (!gone || again)
+            return -1;
+    }
+}
+
 } // namespace
 
 void redi::closeAllDevices() noexcept
 {
+    inputHandles().closeAll();
     State &s = state();
+    const std::lock_guard<std::mutex> hold(s.mutex);
     while (!s.handles.empty())
         closeDevice(s.handles.begin()->first);
     s.identities.clear();
@@ -374,6 +497,18 @@ int Usk_SendOutReport_a(const char *deviceName, unsigned char *report, int lengt
 const char *Redi_LastFailure(void)
 {
     return lastFailure().c_str();
+}
+
+int Redi_ReadInputReport(const char *deviceName, unsigned char *report, int length, int timeoutMs)
+{
+    try {
+        lastFailure().clear();
+        if (!validName(deviceName) || !report || !validLength(length))
+            return -1;
+        return waitForInput(deviceName, report, length, timeoutMs);
+    } catch (...) {
+        return -1;
+    }
 }
 
 } // extern "C"

@@ -8,7 +8,8 @@
 # is followed at once. With logind stopped while a row fires, it goes on
 # reading the controller and telling systemd it is alive, says once that
 # logind is silent, and stops at once on SIGTERM; logind, resumed, then gets
-# exactly one PowerOff.
+# exactly one PowerOff. A line raised fires once in either report mode, and a
+# controller that sends no input reports is polled, which is said once.
 #   guardd_process.sh BUILD_DIR
 . "$(dirname "$0")/../support/suite.sh"
 . "$(dirname "$0")/private_logind.sh"
@@ -69,12 +70,23 @@ cp "$VNKESTRIX_REGISTRY" "$work/restored.sqlite3"
 VNKESTRIX_REGISTRY=$work/restored.sqlite3 "$build/cli/vnkestrix-cli" guard set gpio3=0,standby || fail "guard set aside"
 mv "$work/restored.sqlite3" "$VNKESTRIX_REGISTRY"
 wait_for 10 grep -qs Suspend "$work/calls" || fail "a store replaced by rename is not followed"
-"$build/cli/vnkestrix-cli" guard set gpio3=1,shutdown || fail "guard set"
+"$build/cli/vnkestrix-cli" guard set gpio3=1,shutdown gpio4=1,standby || fail "guard set"
+
+# GPIO 4 raised fires once in report mode 0 (a report every sample) and once
+# in mode 1 (a report only on a change), the mode changed under the running
+# service; the status shows the line low again before the next round.
+state() { printf "$1" >"$work/state.new" && mv "$work/state.new" "$REDI_SIM_STATE"; }
+for mode in 0 1; do
+  state "ram.report_mode=$mode\ninput_levels=16\n"
+  wait_for 10 eval '[ "$(grep -c Suspend "$work/calls")" -gt $((mode + 1)) ]' || fail "mode $mode: no Suspend"
+  state 'input_levels=0\n'
+  wait_for 10 grep -q "^line.gpio4=1,1,0" "$work/status" || fail "mode $mode: the line stays high"
+done
 
 kill -STOP "$logind"
-printf 'input_levels=8\n' >"$work/state.new" && mv "$work/state.new" "$REDI_SIM_STATE"
+state 'ram.report_mode=0\ninput_levels=8\n'
 wait_for 10 grep -q "logind has not answered PowerOff" "$work/err" || fail "no word of the silent logind"
-reads() { grep -c GetCurrentInReport "$work/redi.log"; }
+reads() { grep -cE 'GetCurrentInReport|ReadInputReport' "$work/redi.log"; }
 pings() { grep -c WATCHDOG=1 "$work/notified"; }
 reads0=$(reads) pings0=$(pings)
 going_on() { [ "$(reads)" -gt $((reads0 + 2)) ] && [ "$(pings)" -gt $((pings0 + 2)) ]; }
@@ -90,5 +102,17 @@ kill -CONT "$logind"
 dbus-send --system --print-reply --dest=org.freedesktop.login1 /org/freedesktop/login1 \
   org.freedesktop.login1.Manager.Suspend boolean:false >/dev/null || fail "logind does not answer"
 calls=$(sed 's/ at=.*//' "$work/calls")
-[ "$calls" = $'Suspend interactive=0\nPowerOff interactive=0\nSuspend interactive=0' ] || fail "logind got: $calls"
+[ "$calls" = "$(printf 'Suspend interactive=0\n%.0s' 1 2 3)"$'\nPowerOff interactive=0\nSuspend interactive=0' ] ||
+  fail "logind got: $calls"
+grep -q "polling" "$work/err" && fail "polled a controller that sends reports: $(cat "$work/err")"
+
+# A controller that sends no input reports is polled, and that is said once.
+: >"$work/calls"
+state 'input_levels=0\n'
+REDI_SIM_NO_INPUT_REPORTS=1 "$guardd" --config "$work/conf" 2>"$work/err" &
+pids+=($!)
+wait_for 10 grep -q "it sends no input reports" "$work/err" || fail "no word of the silent controller"
+state 'input_levels=16\n'
+wait_for 10 grep -qs Suspend "$work/calls" || fail "a polled line does not fire"
+[ "$(grep -c polling "$work/err")" = 1 ] || fail "polling said more than once: $(cat "$work/err")"
 echo "PASS"

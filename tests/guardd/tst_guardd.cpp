@@ -54,7 +54,10 @@ private slots:
         }
         parsed->keepAliveEvery = std::chrono::seconds(1); // as under WatchdogSec=2s
         std::optional<GuardTable> onDisk = GuardTable{};
-        bool locked = false;
+        bool locked = false, canListen = true, listening = false, reporting = true;
+        int polls = 0;
+        InputReport sent{}, current{}; // the last report the controller sent, its lines now
+        const auto ram = [](sim::Param p) -> std::uint16_t & { return sim::simulator().firmware.value(sim::Bank::Ram, p); };
         std::string status;
         const ServiceHooks hooks{[&](std::string &error) { error = locked ? "busy" : "corrupt"; return locked ? std::nullopt : onDisk; },
                                  [&recorder](LogPriority priority, const std::string &line) {
@@ -63,7 +66,8 @@ private slots:
                                          recorder.heard << QStringLiteral("%1:%2").arg(recorder.ms).arg(recorder.log.last());
                                  },
                                  [&status](const std::string &text) { status = text; }, [] { return std::string("T"); },
-                                 [&recorder] { return ++recorder.keepAlives > 0; }};
+                                 [&recorder] { return ++recorder.keepAlives > 0; },
+                                 [&](const std::string &) { return listening = canListen; }};
         const Clock::time_point start{std::chrono::hours(1)};
         GuardService service(*parsed, recorder, hooks, start);
         std::map<int, QStringList> due; // the events by time; the service adds when it is next due
@@ -73,7 +77,15 @@ private slots:
         while (recorder.ms < end) {
             for (const QString &what : due[recorder.ms]) {
                 const auto line = std::find(guardLineKeys.begin(), guardLineKeys.end(), what.section('=', 1, 1));
-                if (what.startsWith("logind=")) {
+                if (what.startsWith("mode="))
+                    ram(sim::Param::ReportMode) = what.mid(5).toUShort();
+                else if (what.startsWith("rate="))
+                    ram(sim::Param::SampleRate) = what.mid(5).toUShort();
+                else if (what.startsWith("reports="))
+                    reporting = what == "reports=on";
+                else if (what == "listen=no")
+                    canListen = false;
+                else if (what.startsWith("logind=")) {
                     recorder.logind = what.mid(7);
                     for (PowerActions::Answer &answer : std::exchange(recorder.held, {}))
                         answer(recorder.logind == "refuses" ? "Access denied" : "");
@@ -95,14 +107,32 @@ private slots:
                 if (what.startsWith("table="))
                     service.tableChanged();
             }
-            const auto next = std::chrono::ceil<std::chrono::milliseconds>(service.poll(start + std::chrono::milliseconds(recorder.ms)) - start);
-            recorder.ms = std::min<int>(next.count(), due.upper_bound(recorder.ms) == due.end() ? end : due.upper_bound(recorder.ms)->first);
+            // The controller samples on its own clock: in report mode 0 it
+            // sends every sample, in mode 1 the first sample after a change.
+            const int rate = ram(sim::Param::SampleRate);
+            sim::simulator().firmware.inputReport(current.data());
+            const bool news = reporting && (ram(sim::Param::ReportMode) == 0 || current != sent);
+            const Clock::time_point at = start + std::chrono::milliseconds(recorder.ms);
+            if (listening && sim::simulator().absent) {
+                listening = false;
+                service.reportsFailed(at);
+            } else if (recorder.ms % rate == 0 && listening && news) {
+                service.reportArrived(at, current);
+            }
+            if (recorder.ms % rate == 0)
+                sent = current;
+            const auto next = std::chrono::ceil<std::chrono::milliseconds>(service.poll(at) - start);
+            ++polls;
+            recorder.ms = std::min<int>({int(next.count()), due.upper_bound(recorder.ms) == due.end() ? end : due.upper_bound(recorder.ms)->first,
+                                         listening && news ? (recorder.ms / rate + 1) * rate : end});
         }
         QCOMPARE(recorder.heard.join(" ; "), heard);
         const QString seen = QString::fromStdString(status) + recorder.log.join('\n')
-            + QStringLiteral("\nserves=%1\nkeepalives=%4\npoll-interval-ms=%2\nstatus-file=%3\n")
+            + QStringLiteral("\nreads=%5\nwakes=%6\nserves=%1\nkeepalives=%4\npoll-interval-ms=%2\nstatus-file=%3\n")
                   .arg(sim::simulator().firmware.actions[static_cast<int>(sim::Action::ServeWatchdog)])
-                  .arg(parsed->pollInterval.count()).arg(QString::fromStdString(parsed->statusFile)).arg(recorder.keepAlives);
+                  .arg(parsed->pollInterval.count()).arg(QString::fromStdString(parsed->statusFile)).arg(recorder.keepAlives)
+                  .arg(std::count_if(sim::calls().begin(), sim::calls().end(), [](const sim::Call &c) { return c.function == sim::Function::GetInReport; }))
+                  .arg(polls);
         for (const QString &text : shows.split(" ; ", Qt::SkipEmptyParts))
             QVERIFY2(seen.contains(text.mid(text.startsWith('!'))) != text.startsWith('!'), qPrintable(text + " in:\n" + seen));
     }

@@ -8,8 +8,9 @@
 //
 // A case ("# title", then "##" comments) is steps: "plug PATH IDS WORDS" adds
 // a device, "mark PATH WORDS" changes one, "env VALUE" sets REDI_DEVICE; the
-// calls are "find [SELECTOR [null]]", "feature GET", "input LENGTH" and
-// "output LENGTH", each optionally with the device name ("null", "empty")
+// calls are "find [SELECTOR [null]]", "feature GET", "input LENGTH",
+// "output LENGTH" and "wait LENGTH TIMEOUT" (the wait for an input report:
+// "report", "none" or "failed"), each optionally with the device name ("null", "empty")
 // and "null" for no buffer or "USBSN=TEXT" for a buffer that writes TEXT as
 // the serial number, and "list CAPACITY [null]" (into an array of three).
 // After "->" the result: a find's return value and record as "path
@@ -25,7 +26,7 @@
 // usage page), release=hhhh, serial=TEXT (else none), live=TEXT (what the
 // device tells when asked), link=PATH (a symlink to the node), reply=N
 // (reads return N bytes 80 81 ..; else 33), fail=CALL (that hidapi call
-// fails). A later word of a name overrides an earlier one.
+// fails), quiet (no input report comes). A later word of a name overrides an earlier one.
 #include "redi.h"
 #include "redi_internal.h"
 #include "redi_node.h"
@@ -121,6 +122,17 @@ int hid_send_feature_report(hid_device *d, const uchar *p, size_t n) { return ex
 int hid_write(hid_device *d, const uchar *p, size_t n) { return exchange(d, "write", p, n); }
 int hid_get_feature_report(hid_device *d, uchar *p, size_t n) { return exchange(d, "get", p, n, p); }
 int hid_get_input_report(hid_device *d, uchar *p, size_t n) { return exchange(d, "input", p, n, p); }
+// The wait shows only whether it has a limit: the time left is the clock's.
+int hid_read_timeout(hid_device *d, uchar *p, size_t n, int ms)
+{
+    const QString limit = ms > 0 ? "limit" : QString::number(ms);
+    if (device(d->path).contains("quiet") && option(device(d->path), "fail") != "read" && !device(d->path).contains("gone"))
+        return traffic << QStringLiteral("read %1 %2 %3").arg(d->path).arg(n).arg(limit), 0;
+    p[0] = 0; // no report ID comes from a device that does not number its reports
+    const int got = exchange(d, "read", p, n, p);
+    traffic.last() += " " + limit;
+    return got;
+}
 }
 
 // A descriptor is the device's index in the table.
@@ -145,7 +157,7 @@ bool liveSerialNumber(const std::string &path, std::wstring &serial)
 namespace {
 
 // One step of a case; null for the steps that change the stand-ins.
-QString run(const QStringList &w)
+QString run(QStringList w)
 {
     if (w[0] == "plug")
         devices.append(w.mid(1));
@@ -170,6 +182,7 @@ QString run(const QStringList &w)
             shown += "; " + entry(list[i], " " + QString::number(list[i].openError));
         return shown;
     }
+    const QString timeout = w[0] == "wait" ? w.takeAt(2) : QString();
     uchar buffer[40] = {0, 0, 1, 20, 0, 0, 'U', 'S', 'B', 'S', 'N', 20, 3};
     const QString serial = w.value(3).startsWith("USBSN=") ? w[3].mid(6) : QString();
     if (serial.isNull())
@@ -179,6 +192,12 @@ QString run(const QStringList &w)
     const QByteArray name = w.value(2, "/dev/hidraw1").toLatin1();
     const char *const to = name == "null" ? nullptr : name == "empty" ? "" : name.constData();
     uchar *const report = w.size() > 3 && null ? nullptr : buffer;
+    if (w[0] == "wait") {
+        static const char *const results[] = {"failed ", "none ", "report "};
+        const int got = Redi_ReadInputReport(to, report, w[1].toInt(), timeout.toInt());
+        const QString why = QString::fromUtf8(Redi_LastFailure());
+        return results[got + 1] + runs(buffer, 40) + (why.isEmpty() ? "" : " (" + why + ")");
+    }
     const int ok = w[0] == "feature" ? Usk_Feature_a(to, report, w[1].toInt())
         : w[0] == "input" ? Usk_GetCurrentInReport_a(to, report, w[1].toInt()) : Usk_SendOutReport_a(to, report, w[1].toInt(), 1000);
     const QString failure = QString::fromUtf8(Redi_LastFailure());

@@ -1,4 +1,5 @@
-// The four library calls over the process-wide simulator, failure injection,
+// The four library calls and the wait for an input report over the
+// process-wide simulator, failure injection,
 // the call log and the text formats tests write: the state file and the
 // failure rules. Formats: README.md.
 #include "controller_sim.h"
@@ -43,7 +44,8 @@ std::string escape(const std::string &s)
 
 std::string logName(const char *name) { return !name ? "(null)" : !*name ? "\"\"" : escape(name); }
 
-std::string failure; // lastFailure()
+thread_local std::string failure; // lastFailure()
+thread_local bool waitGoesOn = false; // a wait looks again: not another call
 
 // The device name must be ours, and the controller present.
 bool ours(const char *name) { return name && simulator().device == name && !simulator().absent; }
@@ -51,12 +53,16 @@ bool ours(const char *name) { return name && simulator().device == name && !simu
 // Every call: the drop-in's hooks around it, injection before any check (so
 // that a rule fails even a call that would have been rejected; a rule fails
 // one call), the call itself, and the log with the request as sent and the
-// reply as returned.
+// reply as returned. `take` gives 1 (done), 0 (rejected), -1 (no report
+// came) or Waiting (no report yet: nothing is logged); handle gives 1, -1
+// for a failure, 0 for no report, or Waiting.
+constexpr int Waiting = 2;
 template <typename Take>
 int handle(Function function, const char *target, std::string device, std::string arguments, const unsigned char *request,
            std::size_t size, const unsigned char *reply, Take take)
 {
-    detail::beforeCall(target);
+    const std::lock_guard<std::mutex> hold(detail::callMutex());
+    detail::beforeCall(target, !waitGoesOn);
     failure.clear();
     Call call{function, device, arguments, {request, request + (request ? size : 0)}, {}, "ok"};
     const Simulator &s = simulator();
@@ -73,13 +79,47 @@ int handle(Function function, const char *target, std::string device, std::strin
     } else if (function != Function::FindSensor && ours(target) && !s.foundSerial.empty() && s.foundSerial != s.pluggedSerial) {
         call.result = "rejected";
         failure = "board replaced: " + s.foundSerial + " \xE2\x86\x92 " + s.pluggedSerial;
-    } else if (!take()) {
-        call.result = "rejected";
+    } else if (const int taken = int(take()); taken == Waiting) {
+        return Waiting;
+    } else if (taken <= 0) {
+        call.result = taken < 0 ? "none" : "rejected";
     }
     call.reply.assign(reply, reply && call.ok() ? reply + ReportSize : reply);
     simulator().log.push_back(call);
     detail::afterCall(call);
-    return call.ok() ? 1 : 0;
+    return call.ok() ? 1 : call.result == "none" ? 0 : -1;
+}
+
+// The wait's look at the pipe: the samplings due by now, then the oldest
+// report queued; else when to look again (Waiting), or -1 when the wait is
+// over. In process nothing changes while a wait sleeps, so a wait without
+// limit that one sampling did not end would never end.
+int lookForInput(std::uint8_t *report, std::uint64_t deadline, int timeoutMs, std::uint64_t &wakeAt)
+{
+    Simulator &s = simulator();
+    const std::uint64_t now = detail::nowMs();
+    if (!s.inputOpen)
+        s.firmware.startSampling(now);
+    s.inputOpen = true;
+    std::vector<InputReport> sent;
+    s.firmware.sampleUntil(now, sent);
+    for (const InputReport &r : sent)
+        if (s.inputQueue.size() < InputQueueSize) // the kernel drops what does not fit
+            s.inputQueue.push_back(r);
+    if (!s.inputQueue.empty()) {
+        std::memcpy(report, s.inputQueue.front().data(), ReportSize);
+        s.inputQueue.pop_front();
+        return 1;
+    }
+#ifdef SIM_DROPIN
+    const bool endless = false;
+#else
+    const bool endless = timeoutMs < 0 && waitGoesOn;
+#endif
+    if (timeoutMs == 0 || (timeoutMs > 0 && now >= deadline) || endless)
+        return -1;
+    wakeAt = timeoutMs < 0 ? s.firmware.nextSamplingMs : std::min(deadline, s.firmware.nextSamplingMs);
+    return Waiting;
 }
 
 // A number of the state file (decimal or 0x hex, at most max) or a text (\xNN
@@ -152,14 +192,27 @@ const std::string &lastFailure() { return failure; }
 
 std::string Call::line() const
 {
-    static const char *const functions[] = {"Usk_FindSensor_a", "Usk_Feature_a", "Usk_GetCurrentInReport_a", "Usk_SendOutReport_a"};
+    static const char *const functions[] = {"Usk_FindSensor_a", "Usk_Feature_a", "Usk_GetCurrentInReport_a", "Usk_SendOutReport_a",
+                                            "Redi_ReadInputReport"};
     return std::string(functions[int(function)]) + ' ' + device + ' ' + arguments + ' ' + result
         + (request.empty() ? "" : " req=" + hex(request)) + (reply.empty() ? "" : " reply=" + hex(reply));
 }
 
+std::mutex &detail::callMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
 #ifndef SIM_DROPIN
-void detail::beforeCall(const char *) {}
+void detail::beforeCall(const char *, bool) {}
 void detail::afterCall(const Call &) {}
+std::uint64_t detail::nowMs() { return simulator().clockMs; }
+void detail::sleepUntil(std::uint64_t ms)
+{
+    const std::lock_guard<std::mutex> hold(callMutex());
+    simulator().clockMs = std::max(simulator().clockMs, ms);
+}
 #endif
 
 std::string stateText()
@@ -190,8 +243,8 @@ bool loadStateText(const std::string &text, std::string *error)
 
 bool addFailRules(const std::string &text, std::string *error)
 {
-    static const std::regex syntax(R"((find|feature|input|output)(@(set|get)/(ram|flash|action|\*)/(\d{1,3})/(\d{1,3}))?)");
-    static const std::map<std::string, int> words = {{"find", 0}, {"feature", 1}, {"input", 2}, {"output", 3}, {"*", -1},
+    static const std::regex syntax(R"((find|feature|input|output|read)(@(set|get)/(ram|flash|action|\*)/(\d{1,3})/(\d{1,3}))?)");
+    static const std::map<std::string, int> words = {{"find", 0}, {"feature", 1}, {"input", 2}, {"output", 3}, {"read", 4}, {"*", -1},
                                                      {"set", 0},  {"get", 1},     {"ram", 0},   {"flash", 1},  {"action", 0x80}};
     std::istringstream in(std::regex_replace(text, std::regex("[,;]"), " "));
     std::vector<FailRule> &rules = simulator().failRules;
@@ -220,7 +273,7 @@ int Usk_FindSensor_a(int selector, int reserved1, int reserved2, int reserved3, 
     wanted = wanted && std::strchr(wanted, '/') ? wanted : nullptr;
     const std::string arguments = "sel=" + std::to_string(selector) + " args=" + std::to_string(reserved1) + ',' + std::to_string(reserved2) + ','
         + std::to_string(reserved3) + ',' + std::to_string(reserved4) + ',' + std::to_string(reserved5) + ',' + std::to_string(reserved6);
-    return handle(Function::FindSensor, wanted, "-", arguments, nullptr, 0, nullptr, [&] {
+    return 0 < handle(Function::FindSensor, wanted, "-", arguments, nullptr, 0, nullptr, [&] {
         Simulator &s = simulator();
         if (!record || selector != REDI_SELECT_BOARD_CONTROLLER || s.absent || (wanted && s.device != wanted)
             || (reserved1 | reserved2 | reserved3 | reserved4 | reserved5 | reserved6))
@@ -235,13 +288,13 @@ int Usk_FindSensor_a(int selector, int reserved1, int reserved2, int reserved3, 
 
 int Usk_Feature_a(const char *deviceName, unsigned char *report, int get)
 {
-    return handle(Function::Feature, deviceName, logName(deviceName), "get=" + std::to_string(get), report, ReportSize,
+    return 0 < handle(Function::Feature, deviceName, logName(deviceName), "get=" + std::to_string(get), report, ReportSize,
                   get == 1 ? report : nullptr, [&] { return ours(deviceName) && simulator().firmware.handleFeature(report, get); });
 }
 
 int Usk_GetCurrentInReport_a(const char *deviceName, unsigned char *report, int length)
 {
-    return handle(Function::GetInReport, deviceName, logName(deviceName), "len=" + std::to_string(length), nullptr, 0, report, [&] {
+    return 0 < handle(Function::GetInReport, deviceName, logName(deviceName), "len=" + std::to_string(length), nullptr, 0, report, [&] {
         if (!ours(deviceName) || !report || length != int(ReportSize))
             return false;
         simulator().firmware.inputReport(report);
@@ -252,9 +305,30 @@ int Usk_GetCurrentInReport_a(const char *deviceName, unsigned char *report, int 
 int Usk_SendOutReport_a(const char *deviceName, unsigned char *report, int length, int timeoutMs)
 {
     const std::string arguments = "len=" + std::to_string(length) + " timeout=" + std::to_string(timeoutMs);
-    return handle(Function::SendOutReport, deviceName, logName(deviceName), arguments, report, std::size_t(std::clamp(length, 0, 64)), nullptr, [&] {
+    return 0 < handle(Function::SendOutReport, deviceName, logName(deviceName), arguments, report, std::size_t(std::clamp(length, 0, 64)), nullptr, [&] {
         return ours(deviceName) && simulator().firmware.outputReport(report, std::size_t(std::max(length, 0)));
     });
+}
+
+// The wait for an input report, in process for the tests that link the
+// simulator: the program looks it up only in a shared library.
+int Redi_ReadInputReport(const char *deviceName, unsigned char *report, int length, int timeoutMs)
+{
+    const std::string arguments = "len=" + std::to_string(length) + " timeout=" + std::to_string(timeoutMs);
+    const std::uint64_t deadline = detail::nowMs() + std::uint64_t(std::max(timeoutMs, 0));
+    for (waitGoesOn = false;; waitGoesOn = true) {
+        std::uint64_t wakeAt = 0;
+        const int got = handle(Function::ReadInputReport, deviceName, logName(deviceName), arguments, nullptr, 0, report, [&] {
+            if (!ours(deviceName) || !report || length != int(ReportSize))
+                return 0;
+            return lookForInput(report, deadline, timeoutMs, wakeAt);
+        });
+        if (got != Waiting) {
+            waitGoesOn = false;
+            return got;
+        }
+        detail::sleepUntil(wakeAt);
+    }
 }
 
 } // extern "C"

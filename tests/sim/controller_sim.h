@@ -1,8 +1,9 @@
 // The controller simulator for in-process tests: link the static library
 // `controller_sim` instead of `redi`; it provides the four Usk_ functions of
-// redi.h over one process-wide simulator, which the functions here set up
-// and read. Nothing is locked: the program calls its controller from the
-// GUI thread only. See README.md.
+// redi.h and the wait for an input report over one process-wide simulator,
+// which the functions here set up and read. The calls are serialised (the
+// guard service waits for reports on a thread of its own); the state that
+// tests set directly is not locked. See README.md.
 #pragma once
 
 #include "firmware_model.h"
@@ -10,12 +11,14 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace sim {
 
-enum class Function : std::uint8_t { FindSensor, Feature, GetInReport, SendOutReport };
+enum class Function : std::uint8_t { FindSensor, Feature, GetInReport, SendOutReport, ReadInputReport };
 
 // One library call as the simulator saw it.
 struct Call {
@@ -24,8 +27,9 @@ struct Call {
     std::string arguments;             // the other arguments, as the log shows them ("get=1")
     std::vector<std::uint8_t> request; // a feature request or output report as sent
     std::vector<std::uint8_t> reply;   // what a successful get or input report returned
-    // "ok"; "rejected": a wrong device name, argument or request, or the
-    // controller is absent; "injected": failed by a failure rule.
+    // "ok"; "none": a wait that no input report ended; "rejected": a wrong
+    // device name, argument or request, or the controller is absent;
+    // "injected": failed by a failure rule.
     std::string result = "ok";
 
     bool ok() const { return result == "ok"; }
@@ -58,6 +62,14 @@ struct Simulator {
     std::string foundSerial;
     std::vector<FailRule> failRules;
     std::vector<Call> log;
+    // Interrupt-in reports. The first wait opens the pipe: the firmware's
+    // sampling starts then, and its reports queue up to InputQueueSize until
+    // a wait takes them. In process the clock is clockMs, which tests set
+    // and each wait moves on to the report it returns or to its limit; the
+    // drop-in's clock is the real one.
+    std::uint64_t clockMs = 0;
+    bool inputOpen = false;
+    std::deque<InputReport> inputQueue;
 };
 
 Simulator &simulator();
@@ -80,12 +92,18 @@ std::string stateText();
 bool loadStateText(const std::string &text, std::string *error = nullptr);
 
 namespace detail {
+// Held for every call, never while a wait sleeps.
+std::mutex &callMutex();
+// The simulator's clock in milliseconds, and a sleep until `ms` on it.
+std::uint64_t nowMs();
+void sleepUntil(std::uint64_t ms);
 // What the drop-in does around every call: at the first it reads its
 // configuration; before each it makes current the controller `device` names
 // (a call's device name, for a find the node REDI_DEVICE names, else null
 // for the first) and reloads a changed state file; after each it appends
 // the log line and writes the state file. The in-process build does nothing.
-void beforeCall(const char *device);
+// A wait for an input report is counted as one call, however often it looks.
+void beforeCall(const char *device, bool counted);
 void afterCall(const Call &call);
 // A device record or a listing's entry: the name, the release number (BCD,
 // low byte first) and the serial number.

@@ -13,12 +13,14 @@
 #include <redi.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include <unistd.h>
 
@@ -90,6 +92,7 @@ void configure()
     s.absent = flag("REDI_SIM_ABSENT");
     s.firmware.ignoreWrites = flag("REDI_SIM_IGNORE_WRITES");
     s.serialCached = flag("REDI_SIM_SERIAL_CACHED");
+    s.firmware.sendsInputReports = !flag("REDI_SIM_NO_INPUT_REPORTS");
     other = s; // the second controller's factory state, flags as the first's
     other.device = "/dev/hidraw-sim2";
     other.firmware.serial = other.pluggedSerial = "SIM000002";
@@ -114,7 +117,7 @@ void configure()
 
 } // namespace
 
-void sim::detail::beforeCall(const char *device)
+void sim::detail::beforeCall(const char *device, bool counted)
 {
     static std::once_flag configured;
     std::call_once(configured, configure);
@@ -123,7 +126,7 @@ void sim::detail::beforeCall(const char *device)
         swapControllers();
     loadState();
     static long calls = 0;
-    if (++calls == replacedAt) // another board, as the firmware's state goes
+    if (counted && ++calls == replacedAt) // another board, as the firmware's state goes
         simulator().firmware.serial = simulator().pluggedSerial = "SIM000003";
 }
 
@@ -135,6 +138,19 @@ void sim::detail::afterCall(const Call &call)
         die("cannot append to " + logPath);
     writeState();
     clearCalls();
+}
+
+// The real clock: a wait for an input report sleeps, and a test changes the
+// input levels in the state file meanwhile.
+std::uint64_t sim::detail::nowMs()
+{
+    using namespace std::chrono;
+    return std::uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void sim::detail::sleepUntil(std::uint64_t ms)
+{
+    std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::milliseconds(ms)));
 }
 
 // The drop-in's failure text, as the real library's; the in-process build
@@ -153,7 +169,8 @@ extern "C" int Redi_EnumerateControllers(RediControllerInfo *list, int capacity)
 {
     if (capacity < 0 || (capacity > 0 && !list))
         return -1;
-    sim::detail::beforeCall(nullptr);
+    const std::lock_guard<std::mutex> hold(sim::detail::callMutex());
+    sim::detail::beforeCall(nullptr, true);
     int count = 0;
     for (const sim::Simulator *s : {&sim::simulator(), hasSecond ? &other : nullptr})
         if (s && (s == &other || !s->absent)) {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -40,6 +41,12 @@ enum class Action : std::uint8_t { ResetThrmPin = 0, ServeWatchdog = 1, ResetWat
 using Values = std::array<std::uint16_t, ParamCount>;
 Values factoryValues();
 
+using InputReport = std::array<std::uint8_t, ReportSize>; // report ID first
+
+// How many reports the host's kernel keeps for a reader that is behind (as
+// hidraw does for each open descriptor): older samplings cannot matter.
+constexpr std::size_t InputQueueSize = 64;
+
 struct FirmwareModel {
     Values ram = factoryValues();
     Values flash = factoryValues();
@@ -52,6 +59,17 @@ struct FirmwareModel {
     // testing the program's read-back checks. Actions and outputs still act.
     bool ignoreWrites = false;
 
+    // Interrupt-in reporting, on a clock in milliseconds that the caller
+    // keeps. The firmware samples its input lines every SampleRate ms (the
+    // RAM value, 0 taken as 1) and sends an input report after every sampling
+    // in ReportMode 0, and in any other mode only after a sampling that saw
+    // other levels than the one before. The sampling starts at
+    // startSampling(); sendsInputReports false makes a controller that
+    // samples but never sends.
+    bool sendsInputReports = true;
+    std::uint64_t nextSamplingMs = 0;
+    std::uint8_t sampledLevels = 0; // at the last sampling
+
     std::uint16_t &value(Bank bank, Param p) { return (bank == Bank::Ram ? ram : flash)[static_cast<std::size_t>(p)]; }
 
     // A feature report as Usk_Feature_a passes it. get = 1: a get request,
@@ -63,6 +81,12 @@ struct FirmwareModel {
     void inputReport(std::uint8_t *out) const;
     // An output report; false unless it is well formed.
     bool outputReport(const std::uint8_t *data, std::size_t size);
+
+    void startSampling(std::uint64_t nowMs);
+    // Runs the samplings due by `nowMs`, with the input levels as they are
+    // now, and appends the reports they send to `sent`, oldest first. Of a
+    // longer backlog only the last InputQueueSize samplings run.
+    void sampleUntil(std::uint64_t nowMs, std::vector<InputReport> &sent);
 };
 
 } // namespace sim

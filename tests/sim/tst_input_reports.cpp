@@ -1,0 +1,67 @@
+// The simulator's interrupt-in reports on its own clock, from the table
+// input_reports.txt: when the firmware model sends a report in each report
+// mode and at each sample rate, what it holds, what the kernel's queue keeps,
+// and how a wait for one moves the clock.
+//
+// A case ("# title", then "##" comments) is steps: "state LINES" loads
+// state-file lines (comma-separated), "clock MS" sets the clock, "fail RULES"
+// adds failure rules, "queued" shows how many reports wait, "mute" makes a controller that sends no reports, and "wait TIMEOUT [LENGTH [DEVICE]]" waits (the
+// length 33 and the simulator's device unless given). After "->" the wait's
+// result, the clock after it, the call's log result and the reply with its
+// trailing zero bytes left off.
+#include "controller_sim.h"
+
+#include <redi.h>
+
+#include <QtTest>
+
+class TestInputReports : public QObject {
+    Q_OBJECT
+
+private slots:
+    void waits_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QFile file(INPUT_REPORTS);
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        for (const QString &c : QString::fromUtf8(file.readAll()).split("\n# ").mid(1))
+            QTest::newRow(qPrintable(c.section('\n', 0, 0))) << c.section('\n', 1).split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^[^#]"));
+    }
+
+    void waits()
+    {
+        QFETCH(QStringList, steps);
+        sim::reset();
+        for (const QString &line : steps) {
+            const QStringList w = line.section(" -> ", 0, 0).split(' ');
+            QString result;
+            if (w[0] == "state")
+                QVERIFY(sim::loadStateText(w[1].split(',').join('\n').toStdString()));
+            else if (w[0] == "clock")
+                sim::simulator().clockMs = w[1].toULongLong();
+            else if (w[0] == "queued")
+                result = " -> " + QString::number(sim::simulator().inputQueue.size());
+            else if (w[0] == "mute")
+                sim::simulator().firmware.sendsInputReports = false;
+            else if (w[0] == "fail")
+                QVERIFY(sim::addFailRules(w[1].toStdString()));
+            else {
+                sim::clearCalls();
+                unsigned char report[sim::ReportSize];
+                const QByteArray device = w.value(3, "/dev/hidraw-sim").toLatin1();
+                const int got = Redi_ReadInputReport(device, report, w.value(2, "33").toInt(), w[1].toInt());
+                QCOMPARE(sim::calls().size(), size_t(1));
+                const sim::Call &call = sim::calls().front();
+                QByteArray reply = QByteArray(reinterpret_cast<const char *>(call.reply.data()), int(call.reply.size()));
+                while (reply.endsWith('\0'))
+                    reply.chop(1);
+                result = QStringLiteral(" -> %1 @%2 %3").arg(got).arg(sim::simulator().clockMs).arg(QString::fromStdString(call.result))
+                    + (reply.isEmpty() ? "" : " " + reply.toHex());
+            }
+            QCOMPARE(line.section(" -> ", 0, 0) + result, line);
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(TestInputReports)
+#include "tst_input_reports.moc"
