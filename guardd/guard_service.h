@@ -5,6 +5,7 @@
 // rule can be tested without waiting.
 #pragma once
 
+#include "metrics_text.h"
 #include "power_requests.h"
 #include "repeated_failure.h"
 #include "service_config.h"
@@ -40,6 +41,11 @@ public:
     // a watchdog serve, a table read. Returns when something is next due,
     // which is never later than the next sample.
     Clock::time_point poll(Clock::time_point now);
+    // Hands the board's state to `publish` after every poll.
+    void publishMetrics(std::function<void(const BoardMetrics &, Clock::time_point)> publish)
+    {
+        publishMetrics_ = std::move(publish);
+    }
 
 private:
     void reloadTable(Clock::time_point now);
@@ -83,4 +89,8 @@ private:
     std::string lastFired_;
     std::size_t lastFiredLine_ = 0;
     std::string lastStatus_;
+
+    BoardMetrics metrics_;
+    ServiceCounts counts_;
+    std::function<void(const BoardMetrics &, Clock::time_point)> publishMetrics_;
 };
