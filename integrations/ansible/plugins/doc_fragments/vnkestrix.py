@@ -7,6 +7,13 @@ __metaclass__ = type
 
 class ModuleDocFragment(object):
 
+    # Every module runs the command line tool on the managed host.
+    DOCUMENTATION = r'''
+requirements:
+  - vnkestrix-cli on the managed host
+options: {}
+'''
+
     DEVICE = r'''
 options:
   device:

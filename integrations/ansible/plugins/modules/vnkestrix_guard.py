@@ -23,9 +23,8 @@ author:
 notes:
   - Changing the table takes root or membership of the group vnkestrix on the
     managed host.
-requirements:
-  - vnkestrix-cli on the managed host
 extends_documentation_fragment:
+  - vantrel.vnkestrix.vnkestrix
   - vantrel.vnkestrix.vnkestrix.changes
 options:
   guard:

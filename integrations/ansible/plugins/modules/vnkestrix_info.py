@@ -17,9 +17,8 @@ description:
 version_added: 0.9.0
 author:
   - The VnKestrix maintainers (@vantrel)
-requirements:
-  - vnkestrix-cli on the managed host
 extends_documentation_fragment:
+  - vantrel.vnkestrix.vnkestrix
   - vantrel.vnkestrix.vnkestrix.device
 attributes:
   check_mode:

@@ -19,11 +19,10 @@ description:
 version_added: 0.9.0
 author:
   - The VnKestrix maintainers (@vantrel)
-requirements:
-  - vnkestrix-cli on the managed host
 extends_documentation_fragment:
-  - vantrel.vnkestrix.vnkestrix.device
+  - vantrel.vnkestrix.vnkestrix
   - vantrel.vnkestrix.vnkestrix.changes
+  - vantrel.vnkestrix.vnkestrix.device
 options:
   settings:
     description:
