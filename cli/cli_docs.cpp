@@ -66,6 +66,7 @@ QString manPage(const QString &date, const QString &version)
         ".RB [ \\-\\-device\n"
         ".IR NODE | SERIAL ]\n"
         ".RB [ \\-\\-verbose ]\n"
+        ".RB [ \\-\\-json ]\n"
         ".I COMMAND\n"
         ".RI [ options ]\n"
         ".RI [ arguments ]\n"
@@ -79,7 +80,9 @@ QString manPage(const QString &date, const QString &version)
         ".BR vnkestrix (1)\n"
         "does: it reads and changes the settings of the board's embedded controller\n"
         "over USB HID, and the trigger table that the board's guard service reads.\n"
-        "Commands that change something print nothing when they succeed; failures\n"
+        "Commands that change something print nothing when they succeed (with\n"
+        ".B \\-\\-json\n"
+        "one JSON object: what was read or changed, or the failure); failures\n"
         "are one line each on standard error.\n"
         ".SH COMMANDS\n");
     for (const CommandDefinition &command : cliCommands()) {

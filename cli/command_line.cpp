@@ -70,6 +70,9 @@ const QList<OptionHelp> &globalOptions()
         {QStringLiteral("verbose"), QString(),
          QStringLiteral("Trace every report exchanged with the controller on stderr, in hex, with its "
                         "timing.")},
+        {QStringLiteral("json"), QString(),
+         QStringLiteral("Print one JSON object instead of lines of text, for every command: what it "
+                        "read, what it changed, or {\"error\": MESSAGE, \"exit-code\": N}.")},
     };
     return options;
 }
@@ -77,7 +80,6 @@ const QList<OptionHelp> &globalOptions()
 const QList<OptionHelp> &commandOptions()
 {
     static const QList<OptionHelp> options = {
-        {QStringLiteral("json"), QString(), QStringLiteral("Print JSON instead of lines of text.")},
         {QStringLiteral("save"), QString(),
          QStringLiteral("Also write the values to flash, so they survive a power cycle.")},
         {QStringLiteral("dry-run"), QString(), QStringLiteral("Only print what would change; write nothing.")},
@@ -155,6 +157,8 @@ Invocation parseCommandLine(const QStringList &arguments, const QList<CommandDef
             invocation.demo = true;
         else if (name == QLatin1String("verbose"))
             invocation.verbose = true;
+        else if (name == QLatin1String("json"))
+            invocation.json = true;
         else
             given.append(name);
     }

@@ -1,5 +1,5 @@
 // The command line: `vnkestrix-cli [--demo] [--device NODE|SERIAL]
-// [--verbose] COMMAND [options] [arguments]`, each command with its own
+// [--verbose] [--json] COMMAND [options] [arguments]`, each command with its own
 // options and its own --help.
 #pragma once
 
@@ -27,6 +27,7 @@ struct Invocation {
     QStringList options;   // the command options that were given
     bool demo = false;
     bool verbose = false;
+    bool json = false; // --json: one JSON object on stdout, a failure's too
     QString device; // --device, empty when not given
     bool help = false;    // --help: print the help of `command`, or the overview without one
     bool version = false; // --version

@@ -7,6 +7,7 @@
 #include "setting_definitions.h"
 
 #include <QCoreApplication>
+#include <QJsonObject>
 
 #include <algorithm>
 
@@ -31,16 +32,16 @@ const QList<CommandDefinition> &cliCommands()
                         "why not. Either the node or the serial number picks a controller with --device. The "
                         "vendor's HID library cannot list controllers; with it, list fails and --device takes "
                         "only a node."),
-         {QStringLiteral("json")}, 0, 0, runList},
+         {}, 0, 0, runList},
         {QStringLiteral("info"), QString(), QStringLiteral("Whether the controller is there, its device, firmware and serial number."),
          QStringLiteral("Looks for the controller and prints whether it was found, its device path, its "
                         "firmware revision and its serial number. Exits with 3 when no controller answers."),
-         {QStringLiteral("json")}, 0, 0, runInfo},
+         {}, 0, 0, runInfo},
         {QStringLiteral("get"), QStringLiteral("[NAME...]"), QStringLiteral("Print settings from the controller's RAM."),
          QStringLiteral("Prints the settings in the controller's RAM, all of them or the NAMEs given, one "
                         "NAME=VALUE line each.")
              + settingsHelp(),
-         {QStringLiteral("json")}, 0, -1, runGet},
+         {}, 0, -1, runGet},
         {QStringLiteral("set"), QStringLiteral("NAME=VALUE..."), QStringLiteral("Change settings in RAM (and flash)."),
          QStringLiteral("Checks every value first: one that is unknown or not accepted refuses the whole "
                         "command and nothing is sent. Then writes each value to the controller's RAM and "
@@ -67,7 +68,7 @@ const QList<CommandDefinition> &cliCommands()
          QStringLiteral("gpio read prints the levels of the eight GPIO lines as a mask, bit n for line n. "
                         "gpio write VALUE drives them: 0x00 to 0xff, a comma-separated list of the lines "
                         "to set to 1 (\"0,7\" is 0x81), or none."),
-         {QStringLiteral("json")}, 1, 2, runGpio},
+         {}, 1, 2, runGpio},
         {QStringLiteral("export"), QStringLiteral("FILE"), QStringLiteral("Write a settings profile."),
          QStringLiteral("Writes a JSON profile of every controller setting to FILE (- for standard output). "
                         "--serial adds the serial number, --guard the guard trigger table."),
@@ -87,7 +88,16 @@ const QList<CommandDefinition> &cliCommands()
                         "1; ACTION do-nothing, standby or shutdown. The service (vnkestrix-guardd) reads the "
                         "table again whenever it changes. guard status says whether the service runs, the "
                         "table it uses, each line's level now and what fired last."),
-         {QStringLiteral("json")}, 1, -1, runGuard},
+         {}, 1, -1, runGuard},
+        {QStringLiteral("metrics"), QString(),
+         QStringLiteral("Print the board's state for Prometheus."),
+         QStringLiteral("Prints the controller's presence, firmware and serial number, the levels of the GPIO "
+                        "lines and the guard trigger table in Prometheus's text format: the metrics that "
+                        "vnkestrix-guardd keeps for node-exporter's textfile collector, for a host that runs "
+                        "no guard service. The service's own counters (start time, rows fired, failed "
+                        "exchanges, watchdog serves) come from the service alone. No controller is no "
+                        "failure: vnkestrix_controller_present is then 0."),
+         {}, 0, 0, runMetrics},
     };
     return list;
 }
@@ -173,6 +183,25 @@ QString helpText(const CommandDefinition *command)
 
 } // namespace
 
+namespace {
+
+// Whether a failure is to be told in JSON too; known before the command line
+// is understood, so that a usage mistake is told the way the caller asked.
+bool jsonWanted(const QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--"))
+            return false;
+        if (arguments[i] == QLatin1String("--json"))
+            return true;
+        if (arguments[i] == QLatin1String("--device"))
+            ++i;
+    }
+    return false;
+}
+
+} // namespace
+
 int runCli(const QStringList &arguments)
 {
     try {
@@ -191,9 +220,14 @@ int runCli(const QStringList &arguments)
         if (!invocation.device.isEmpty() && !invocation.demo)
             chooseDevice(invocation.device);
         invocation.command->handler(invocation);
+        // A command that has nothing to show still answers with an object.
+        if (invocation.json && !printedAnything())
+            printJson({});
         return ExitSuccess;
     } catch (const CliFailure &failure) {
         printProblem(failure.message);
+        if (jsonWanted(arguments))
+            printJson({{QStringLiteral("error"), failure.message}, {QStringLiteral("exit-code"), failure.exitCode}});
         return failure.exitCode;
     }
 }

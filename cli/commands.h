@@ -37,3 +37,6 @@ void runImport(const Invocation &invocation);
 // The guard trigger table.
 void runGuard(const Invocation &invocation);
 void runGuardStatus(const Invocation &invocation);
+
+// The board's state for Prometheus.
+void runMetrics(const Invocation &invocation);

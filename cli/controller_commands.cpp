@@ -35,6 +35,8 @@ void runInfo(const Invocation &invocation)
     else
         device = lookForController();
     const bool reachable = device || invocation.demo;
+    if (!reachable && invocation.json) // the failure's object is the answer
+        throw CliFailure{ExitNoController, noControllerMessage()};
 
     QJsonObject info{{QStringLiteral("found"), device.has_value()}, {QStringLiteral("demo"), invocation.demo}};
     if (reachable) {
@@ -45,7 +47,7 @@ void runInfo(const Invocation &invocation)
         info.insert(QStringLiteral("firmware"), fromUtf8(getFirmwareRevision()));
         info.insert(QStringLiteral("serial"), serialNumberText(serial));
     }
-    if (invocation.isSet(QStringLiteral("json"))) {
+    if (invocation.json) {
         printJson(info);
     } else {
         for (const QString &key : {QStringLiteral("found"), QStringLiteral("demo")})
@@ -65,7 +67,7 @@ void runGet(const Invocation &invocation)
         invocation.arguments.isEmpty() ? allSettings() : settingsNamed(invocation.arguments);
     connectController(invocation.demo);
     const QList<SettingValue> values = readSettings(settings);
-    if (invocation.isSet(QStringLiteral("json"))) {
+    if (invocation.json) {
         QJsonObject json;
         for (const SettingValue &value : values)
             json.insert(value.setting->name, settingJson(*value.setting, value.field));
@@ -93,7 +95,15 @@ void runSet(const Invocation &invocation)
         failUsage(problems.join(QLatin1Char('\n')));
     refuseRepeatedSettings(values);
     connectController(invocation.demo);
-    writeSettings(values, invocation.isSet(QStringLiteral("save")));
+    const bool toFlash = invocation.isSet(QStringLiteral("save"));
+    writeSettings(values, toFlash);
+    if (invocation.json) {
+        QJsonObject written;
+        for (const SettingValue &value : values)
+            written.insert(value.setting->name, settingJson(*value.setting, value.field));
+        printJson({{QStringLiteral("settings"), written},
+                   {QStringLiteral("target"), toFlash ? QStringLiteral("flash") : QStringLiteral("ram")}});
+    }
 }
 
 void runSave(const Invocation &invocation)
@@ -106,7 +116,11 @@ void runSerial(const Invocation &invocation)
 {
     if (invocation.arguments.isEmpty()) {
         connectController(invocation.demo);
-        printLine(serialNumberText(readSerialNumber()));
+        const QString serial = serialNumberText(readSerialNumber());
+        if (invocation.json)
+            printJson({{QStringLiteral("serial"), serial}});
+        else
+            printLine(serial);
         return;
     }
     const std::string text = invocation.arguments.first().toStdString();
@@ -156,7 +170,7 @@ void runGpio(const Invocation &invocation)
         bool flagBit5 = false;
         if (!readGpio(levels, flagBit1, flagBit5))
             failController(QStringLiteral("reading the GPIO lines failed"));
-        if (invocation.isSet(QStringLiteral("json")))
+        if (invocation.json)
             printJson({{QStringLiteral("levels"), lineMaskText(levels)}});
         else
             printLine(lineMaskText(levels));

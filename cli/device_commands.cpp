@@ -73,7 +73,7 @@ void runList(const Invocation &invocation)
         if (!problem.isEmpty())
             entry.insert(QStringLiteral("problem"), problem);
         list.append(entry);
-        if (!invocation.isSet(QStringLiteral("json"))) {
+        if (!invocation.json) {
             printLine(QStringList{entry[QStringLiteral("device")].toString(),
                                   entry[QStringLiteral("serial")].toString(),
                                   entry[QStringLiteral("firmware")].toString(),
@@ -82,7 +82,7 @@ void runList(const Invocation &invocation)
                           .join(QLatin1Char('\t')));
         }
     }
-    if (invocation.isSet(QStringLiteral("json")))
+    if (invocation.json)
         printJson({{QStringLiteral("controllers"), list}});
 }
 

@@ -12,16 +12,12 @@ void runGuard(const Invocation &invocation)
     const QString operation = invocation.arguments.first();
     if (operation == QLatin1String("get") && invocation.arguments.size() == 1) {
         const GuardTable table = readGuardTableOrFail();
-        QJsonObject json;
-        for (std::size_t line = 0; line < guardLineCount; ++line) {
-            if (invocation.isSet(QStringLiteral("json")))
-                json.insert(guardLineName(line), guardRowJson(table.levels[line], table.actions[line]));
-            else
-                printLine(guardLineName(line) + QLatin1Char('=')
-                          + guardRowText(table.levels[line], table.actions[line]));
+        if (invocation.json) {
+            printJson(guardTableJson(table));
+            return;
         }
-        if (invocation.isSet(QStringLiteral("json")))
-            printJson(json);
+        for (std::size_t line = 0; line < guardLineCount; ++line)
+            printLine(guardLineName(line) + QLatin1Char('=') + guardRowText(table.levels[line], table.actions[line]));
         return;
     }
     if (operation == QLatin1String("set") && invocation.arguments.size() > 1) {
@@ -37,6 +33,8 @@ void runGuard(const Invocation &invocation)
         // The other rows keep what the store holds, including numbers the
         // command line has no word for.
         changeGuardRowsOrFail(rows);
+        if (invocation.json) // the whole table as it is now, as `guard get` shows it
+            printJson({{QStringLiteral("guard"), guardTableJson(readGuardTableOrFail())}});
         return;
     }
     if (operation == QLatin1String("status") && invocation.arguments.size() == 1)

@@ -43,8 +43,12 @@ const QStringList &guardLevelWords()
 
 const QStringList &guardActionWords()
 {
-    static const QStringList words = {QStringLiteral("do-nothing"), QStringLiteral("standby"),
-                                      QStringLiteral("shutdown")};
+    static const QStringList words = [] {
+        QStringList list;
+        for (const char *key : guardActionKeys)
+            list.append(QString::fromLatin1(key));
+        return list;
+    }();
     return words;
 }
 
@@ -150,4 +154,12 @@ void applyGuardRows(GuardTable &table, const QList<GuardRow> &rows)
         table.levels[row.line] = row.level;
         table.actions[row.line] = row.action;
     }
+}
+
+QJsonObject guardTableJson(const GuardTable &table)
+{
+    QJsonObject json;
+    for (std::size_t line = 0; line < guardLineCount; ++line)
+        json.insert(guardLineName(line), guardRowJson(table.levels[line], table.actions[line]));
+    return json;
 }

@@ -5,6 +5,7 @@
 
 #include "guard_table.h"
 
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
 #include <QString>
@@ -30,6 +31,8 @@ std::optional<std::size_t> findGuardLine(const QString &name);
 // number itself.
 QString guardRowText(std::uint32_t level, std::uint32_t action);
 QJsonValue guardRowJson(std::uint32_t level, std::uint32_t action);
+// Every line's row, keyed by the line's name, as a profile's guard part.
+QJsonObject guardTableJson(const GuardTable &table);
 
 // A row from "LEVEL,ACTION" or from a profile's {"level":..,"action":..};
 // on refusal `problem` says what is accepted.

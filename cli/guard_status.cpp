@@ -54,7 +54,7 @@ void runGuardStatus(const Invocation &invocation)
     const QMap<QString, QString> status = readStatus();
     if (!serviceRunning(status.value(QStringLiteral("pid"))))
         failOperation(QStringLiteral("vnkestrix-guardd is not running (no live service behind %1)").arg(statusPath()));
-    const bool json = invocation.isSet(QStringLiteral("json"));
+    const bool json = invocation.json;
     QJsonObject lines;
     QStringList text = {QStringLiteral("service: running, pid ") + status.value(QStringLiteral("pid"))};
     const QString controller = status.value(QStringLiteral("controller"));

@@ -8,6 +8,8 @@
 
 namespace {
 
+bool printed = false;
+
 void write(std::FILE *stream, const QByteArray &bytes)
 {
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
@@ -16,18 +18,26 @@ void write(std::FILE *stream, const QByteArray &bytes)
 
 } // namespace
 
+bool printedAnything()
+{
+    return printed;
+}
+
 void printText(const QString &text)
 {
+    printed = true;
     write(stdout, text.toUtf8());
 }
 
 void printLine(const QString &line)
 {
+    printed = true;
     write(stdout, line.toUtf8() + '\n');
 }
 
 void printJson(const QJsonObject &object)
 {
+    printed = true;
     write(stdout, QJsonDocument(object).toJson(QJsonDocument::Indented));
 }
 

@@ -78,49 +78,88 @@ QList<GuardRow> allGuardRows(const GuardTable &table)
     return rows;
 }
 
-QString change(const QString &name, const QString &from, const QString &to)
-{
-    return QStringLiteral("%1: %2 -> %3").arg(name, from, to);
-}
+// One part of the profile that differs from what the controller and the
+// store hold: in text for the dry run's lines, in the profile's JSON for
+// --json, so that a caller can lay it beside the profile it gave.
+struct Change {
+    QString part; // "settings", "serial" or "guard"
+    QString name; // the setting or the line; empty for the serial number
+    QString beforeText, afterText;
+    QJsonValue before, after;
+};
 
-void printChanges(const Profile &profile, bool toFlash)
+QList<Change> changesOf(const Profile &profile)
 {
-    QStringList changes;
+    QList<Change> changes;
     QList<const SettingDefinition *> settings;
     for (const SettingValue &value : profile.settings)
         settings.append(value.setting);
     const QList<SettingValue> current = readSettings(settings);
     for (int i = 0; i < current.size(); ++i) {
         const SettingDefinition &setting = *current[i].setting;
-        if (current[i].field != profile.settings[i].field) {
-            changes.append(change(setting.name, settingText(setting, current[i].field),
-                                  settingText(setting, profile.settings[i].field)));
-        }
+        const std::uint16_t from = current[i].field, to = profile.settings[i].field;
+        if (from != to)
+            changes.append({QStringLiteral("settings"), setting.name, settingText(setting, from),
+                            settingText(setting, to), settingJson(setting, from), settingJson(setting, to)});
     }
     if (profile.serialNumber) {
         // A number that may be stale proves nothing: the import writes then.
         const std::string serial = readSerialNumber();
         const bool live = serialNumberIsLive();
         if (serial != *profile.serialNumber || !live)
-            changes.append(change(QStringLiteral("serial"),
-                                  serialNumberText(serial) + (live ? QString() : QStringLiteral(" (may be stale)")),
-                                  serialNumberText(*profile.serialNumber)));
+            changes.append({QStringLiteral("serial"), QString(),
+                            serialNumberText(serial) + (live ? QString() : QStringLiteral(" (may be stale)")),
+                            serialNumberText(*profile.serialNumber), serialNumberText(serial),
+                            serialNumberText(*profile.serialNumber)});
     }
     if (profile.hasGuard) {
         const GuardTable table = readGuardTableOrFail();
         for (const GuardRow &row : profile.guardRows) {
-            if (table.levels[row.line] != row.level || table.actions[row.line] != row.action) {
-                changes.append(change(QStringLiteral("guard.") + guardLineName(row.line),
-                                      guardRowText(table.levels[row.line], table.actions[row.line]),
-                                      guardRowText(row.level, row.action)));
-            }
+            const std::uint32_t level = table.levels[row.line], action = table.actions[row.line];
+            if (level != row.level || action != row.action)
+                changes.append({QStringLiteral("guard"), guardLineName(row.line), guardRowText(level, action),
+                                guardRowText(row.level, row.action), guardRowJson(level, action),
+                                guardRowJson(row.level, row.action)});
         }
     }
-    for (const QString &line : changes)
-        printLine(line);
+    return changes;
+}
+
+// {"before": {...}, "after": {...}}, each shaped like a profile and holding
+// only what differs.
+QJsonObject changesJson(const QList<Change> &changes)
+{
+    QJsonObject before, after;
+    for (const Change &change : changes) {
+        if (change.name.isEmpty()) {
+            before.insert(change.part, change.before);
+            after.insert(change.part, change.after);
+            continue;
+        }
+        QJsonObject partBefore = before.value(change.part).toObject(), partAfter = after.value(change.part).toObject();
+        partBefore.insert(change.name, change.before);
+        partAfter.insert(change.name, change.after);
+        before.insert(change.part, partBefore);
+        after.insert(change.part, partAfter);
+    }
+    return {{QStringLiteral("before"), before}, {QStringLiteral("after"), after}};
+}
+
+// "sample-rate", "serial", "guard.gpio3", as the dry run names them.
+QString label(const Change &change)
+{
+    if (change.name.isEmpty())
+        return change.part;
+    return change.part == QLatin1String("guard") ? QStringLiteral("guard.") + change.name : change.name;
+}
+
+void printChanges(const QList<Change> &changes, bool toFlash, bool settingsGiven)
+{
+    for (const Change &change : changes)
+        printLine(QStringLiteral("%1: %2 -> %3").arg(label(change), change.beforeText, change.afterText));
     if (changes.isEmpty())
         printLine(QStringLiteral("nothing would change"));
-    if (toFlash && !profile.settings.isEmpty())
+    if (toFlash && settingsGiven)
         printLine(QStringLiteral("with --save, the profile's settings would also be written to flash"));
 }
 
@@ -161,14 +200,23 @@ void runImport(const Invocation &invocation)
     const bool toFlash = invocation.isSet(QStringLiteral("save"));
     if (!profile.settings.isEmpty() || profile.serialNumber)
         connectController(invocation.demo);
-    if (invocation.isSet(QStringLiteral("dry-run"))) {
-        printChanges(profile, toFlash);
-        return;
+    // The changes are read before anything is written, and with --json
+    // printed only once all of it was, so that stdout holds one object.
+    const bool dryRun = invocation.isSet(QStringLiteral("dry-run"));
+    const QList<Change> changes = dryRun || invocation.json ? changesOf(profile) : QList<Change>();
+    if (!dryRun) {
+        if (!profile.settings.isEmpty())
+            writeSettings(profile.settings, toFlash);
+        if (profile.serialNumber)
+            writeSerialNumber(*profile.serialNumber);
+        if (profile.hasGuard)
+            changeGuardRowsOrFail(profile.guardRows);
     }
-    if (!profile.settings.isEmpty())
-        writeSettings(profile.settings, toFlash);
-    if (profile.serialNumber)
-        writeSerialNumber(*profile.serialNumber);
-    if (profile.hasGuard)
-        changeGuardRowsOrFail(profile.guardRows);
+    if (invocation.json) {
+        QJsonObject result = changesJson(changes);
+        result.insert(QStringLiteral("dry-run"), dryRun);
+        printJson(result);
+    } else if (dryRun) {
+        printChanges(changes, toFlash, !profile.settings.isEmpty());
+    }
 }

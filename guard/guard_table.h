@@ -23,6 +23,10 @@ inline constexpr std::array<const char *, guardLineCount> guardLineKeys
 inline constexpr std::array<const char *, guardLineCount> guardLineLabels
     = {"GPIO 0", "GPIO 1", "GPIO 2", "GPIO 3", "GPIO 4", "GPIO 5", "GPIO 6", "GPIO 7", "BATLOW#", "PWRBTN#"};
 
+// The actions' words on the command line, in profiles and in the metrics,
+// indexed by the stored number.
+inline constexpr std::array<const char *, 3> guardActionKeys = {"do-nothing", "standby", "shutdown"};
+
 // Level numbers: 0 "is 0", 1 "is 1".
 inline constexpr std::array<const char *, guardLineCount> guardValueNames
     = {"GPIO0 Value", "GPIO1 Value", "GPIO2 Value", "GPIO3 Value",  "GPIO4 Value",

@@ -2,6 +2,7 @@
 
 #include "controller_link.h"
 #include "parameter_catalogue.h"
+#include "serial_number_rules.h"
 
 #include <unistd.h>
 
@@ -112,6 +113,13 @@ Clock::time_point GuardService::poll(Clock::time_point now)
     if (config_.keepAliveEvery.count() > 0)
         due = std::min(due, nextKeepAlive_);
     publishStatus();
+    if (publishMetrics_) {
+        metrics_.controllerPresent = connected_ && answered_;
+        metrics_.levels = levels_;
+        metrics_.table = engine_.table();
+        metrics_.service = counts_;
+        publishMetrics_(metrics_, now);
+    }
     return due;
 }
 
@@ -152,6 +160,8 @@ bool GuardService::connect(Clock::time_point now)
         return false;
     }
     connected_ = true;
+    metrics_.firmware = getFirmwareRevision();
+    metrics_.serialNumber = serialNumberToUtf8(controllerSerialNumber());
     return true;
 }
 
@@ -170,6 +180,7 @@ void GuardService::sample(Clock::time_point now)
         return;
     }
     if (!readInputReport(report)) {
+        ++counts_.failedExchanges;
         controllerFailed(now);
         return;
     }
@@ -305,10 +316,12 @@ void GuardService::serveWatchdog(Clock::time_point now)
     if (!servePeriod_ || !connected_ || now < nextServe_)
         return;
     if (!::serveWatchdog()) {
+        ++counts_.failedExchanges;
         serveTrouble_.failed(now, "serving the watchdog failed", LogPriority::Error, hooks_.log);
         nextServe_ = now + std::min<Clock::duration>(*servePeriod_, config_.pollInterval);
         return;
     }
+    ++counts_.watchdogServes;
     serveTrouble_.recovered("serving the watchdog again", hooks_.log);
     nextServe_ = now + *servePeriod_;
 }
@@ -330,6 +343,7 @@ void GuardService::act(Clock::time_point now, const FiredRow &row)
     hooks_.log(LogPriority::Notice, std::string(guardLineLabels[row.line]) + " is "
                    + std::to_string(engine_.table().levels[row.line]) + ": asking for " + actionWord(row.action));
     requests_.add(now, row.line, row.action);
+    ++counts_.fires[row.line][row.action == GuardAction::Shutdown];
     lastFiredLine_ = row.line;
     lastFired_ = std::string(guardLineKeys[row.line]) + " " + actionWord(row.action) + " " + hooks_.wallTime();
 }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "controller_link.h"
+#include "metrics_text.h"
 #include "power_requests.h"
 #include "repeated_failure.h"
 #include "service_config.h"
@@ -55,6 +56,11 @@ public:
     // report, a request sent again, a keep-alive, a watchdog serve, a table
     // read. Returns when something is next due.
     Clock::time_point poll(Clock::time_point now);
+    // Hands the board's state to `publish` after every poll.
+    void publishMetrics(std::function<void(const BoardMetrics &, Clock::time_point)> publish)
+    {
+        publishMetrics_ = std::move(publish);
+    }
 
 private:
     // What the controller was set to send when the service last asked.
@@ -123,4 +129,8 @@ private:
     std::string lastFired_;
     std::size_t lastFiredLine_ = 0;
     std::string lastStatus_;
+
+    BoardMetrics metrics_;
+    ServiceCounts counts_;
+    std::function<void(const BoardMetrics &, Clock::time_point)> publishMetrics_;
 };

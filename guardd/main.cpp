@@ -6,6 +6,7 @@
 #include "guard_service.h"
 #include "guard_table.h"
 #include "input_listener.h"
+#include "metrics_file.h"
 #include "store_watch.h"
 
 #include <fcntl.h>
@@ -141,11 +142,12 @@ std::optional<ServiceConfig> readConfig(const std::string &path, bool mustExist)
 int usage(int code)
 {
     std::fprintf(code ? stderr : stdout,
-                 "usage: vnkestrix-guardd [--config FILE]\n"
+                 "usage: vnkestrix-guardd [--config FILE] [--metrics-directory DIR|none]\n"
                  "Watches the board's lines and acts on the guard trigger table.\n"
                  "  --config FILE  configuration (default %s)\n"
+                 "  --metrics-directory DIR|none  node-exporter's textfile directory (default %s)\n"
                  "  --help         this text\n  --version      the version\n",
-                 defaultConfigPath);
+                 defaultConfigPath, defaultMetricsDirectory);
     return code;
 }
 
@@ -158,6 +160,7 @@ int main(int argc, char **argv)
     mallopt(M_ARENA_MAX, 1);
     std::string configPath = defaultConfigPath;
     bool configGiven = false;
+    std::optional<std::string> metricsDirectory;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--help")
@@ -166,17 +169,22 @@ int main(int argc, char **argv)
             std::puts("vnkestrix-guardd " VNKESTRIX_VERSION);
             return 0;
         }
-        if (argument != "--config" || i + 1 == argc) {
+        const bool takesValue = argument == "--config" || argument == "--metrics-directory";
+        if (!takesValue || i + 1 == argc) {
             std::fprintf(stderr, "vnkestrix-guardd: %s\n",
-                         (argument == "--config" ? "--config needs a FILE" : "unknown option " + argument).c_str());
+                         (takesValue ? argument + " needs a value" : "unknown option " + argument).c_str());
             return usage(2);
         }
-        configPath = argv[++i];
-        configGiven = true;
+        if (argument == "--metrics-directory")
+            metricsDirectory = std::string(argv[++i]) == "none" ? "" : argv[i];
+        else
+            configPath = argv[++i], configGiven = true;
     }
     std::optional<ServiceConfig> config = readConfig(configPath, configGiven);
     if (!config)
         return 2;
+    if (metricsDirectory)
+        config->metricsDirectory = *metricsDirectory;
     // systemd wants a keep-alive every WatchdogSec; half of it leaves room
     // for one late wake-up.
     std::uint64_t watchdogUsec = 0;
@@ -208,6 +216,14 @@ int main(int argc, char **argv)
                               return listener != nullptr;
                           }},
                          Clock::now());
+    MetricsFile metrics(config->metricsDirectory, log);
+    const double started = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    service.publishMetrics([&](const BoardMetrics &state, Clock::time_point now) {
+        BoardMetrics board = state;
+        board.version = VNKESTRIX_VERSION;
+        board.service->startTime = started;
+        metrics.offer(metricsText(board), now);
+    });
     StoreWatch store(guardStoreName());
     log(LogPriority::Info, "watching the guard table in " + guardStoreName());
     sd_notify(0, "READY=1");
@@ -249,6 +265,7 @@ int main(int argc, char **argv)
     if (config->serveWatchdog)
         log(LogPriority::Warning, "stopped: the controller's watchdog is no longer served");
     std::remove(config->statusFile.c_str());
+    metrics.remove();
     log(LogPriority::Info, "stopped");
     return 0;
 }

@@ -105,6 +105,14 @@ const std::map<std::string, Key> &keys()
               return true;
           },
           "an absolute path"}},
+        {"metrics-directory",
+         {[](ServiceConfig &c, const std::string &v) {
+              if (v != "none" && (v.empty() || v.front() != '/'))
+                  return false;
+              c.metricsDirectory = v == "none" ? std::string() : v;
+              return true;
+          },
+          "an absolute path or none"}},
     };
     return table;
 }

@@ -33,6 +33,8 @@ struct ServiceConfig {
     std::optional<InputBit> batlowBit;
     std::optional<InputBit> pwrbtnBit;
     std::string statusFile = "/run/vnkestrix/guardd.status";
+    // node-exporter's textfile directory; empty: no metrics.
+    std::string metricsDirectory = "/var/lib/prometheus/node-exporter";
     // Not from the file: how often systemd wants to hear from the service
     // (half its WatchdogSec), zero when it does not watch.
     std::chrono::milliseconds keepAliveEvery{0};

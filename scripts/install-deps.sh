@@ -4,7 +4,10 @@
 # suite, qemu and Debian's kernel for the HID suite, the packaging tools:
 # lintian, appstreamcli, hardening-check from devscripts, and the shells whose
 # completions the install tests load; a D-Bus daemon and systemd's checks for
-# the guard service; mingw-w64 and Wine for the Windows cross build).
+# the guard service; mingw-w64 and Wine for the Windows cross build;
+# ansible-core with the tools its sanity tests run, promtool and
+# node-exporter for the fleet suite). Installing node-exporter starts
+# Debian's own instance of it; the tests start theirs on a port of their own.
 # Only packages that are missing are installed; run as root or with sudo.
 set -euo pipefail
 
@@ -20,6 +23,8 @@ if [ "${1:-}" = "--tests" ]; then
     desktop-file-utils groff-base man-db ninja-build lintian appstream devscripts bash-completion zsh fish
     qemu-system-x86 linux-image-amd64 busybox-static cpio zstd xz-utils
     dbus-daemon systemd
+    ansible-core pylint pycodestyle yamllint python3-voluptuous python3-jinja2 python3-yaml
+    prometheus prometheus-node-exporter
   )
 fi
 
@@ -40,8 +45,10 @@ mapfile -t missing_optional < <(missing "${optional[@]}")
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-[ ${#missing[@]} -eq 0 ] || $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Another apt-get may hold the lock for a while: wait for it rather than fail.
+apt=($sudo apt-get -o DPkg::Lock::Timeout=600)
+"${apt[@]}" update -qq
+[ ${#missing[@]} -eq 0 ] || "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 [ ${#missing_optional[@]} -eq 0 ] ||
-  $sudo apt-get install -y -qq --no-install-recommends "${missing_optional[@]}" ||
+  "${apt[@]}" install -y -qq --no-install-recommends "${missing_optional[@]}" ||
   echo "install-deps: ${missing_optional[*]} not installed; the Windows cross-build test will be skipped" >&2

@@ -140,12 +140,12 @@ private slots:
     // Uncommented, the shipped file shows every key, at the defaults.
     void shippedConfigurationShowsTheDefaults() {
         const QString text = fileText(SHIPPED_CONFIG).replace(QRegularExpression("(?m)^#([a-z])"), "\\1");
-        QCOMPARE(text.count(QRegularExpression("(?m)^[a-z-]+ = ")), 7);
+        QCOMPARE(text.count(QRegularExpression("(?m)^[a-z-]+ = ")), 8);
         std::vector<std::string> errors;
         const auto shipped = parseServiceConfig(text.toStdString(), errors);
         const auto fields = [](const ServiceConfig &c) {
             return std::tuple(c.pollInterval, c.debounce, c.startupGrace, c.serveWatchdog, !c.batlowBit, !c.pwrbtnBit,
-                              c.statusFile);
+                              c.statusFile, c.metricsDirectory);
         };
         QVERIFY(shipped && fields(*shipped) == fields(ServiceConfig{}));
     }
