@@ -41,7 +41,7 @@ memory() { # private KiB, peak KiB
 # start NAME MODE [VAR=VALUE...]: a service with its own simulated controller.
 start() {
   printf 'ram.report_mode=%s\ninput_levels=0\n' "$2" >"$work/$1.state"
-  printf 'startup-grace-s = 0\nstatus-file = %s/%s.status\n' "$work" "$1" >"$work/$1.conf"
+  printf 'startup-grace-s = 0\nstatus-file = %s/%s.status\nmetrics-directory = none\n' "$work" "$1" >"$work/$1.conf"
   env REDI_SIM_STATE="$work/$1.state" REDI_SIM_LOG="$work/$1.log" "${@:3}" \
     "$guardd" --config "$work/$1.conf" 2>"$work/$1.err" &
   pids+=($!)

@@ -41,7 +41,7 @@ with open(sys.argv[2], "ab", 0) as out:
 pids+=($!)
 "$build/cli/vnkestrix-cli" guard set gpio3=1,shutdown || fail "guard set"
 printf 'input_levels=0\n' >"$REDI_SIM_STATE"
-printf 'poll-interval-ms = 10\ndebounce-ms = 0\nstartup-grace-s = 0\nstatus-file = %s/status\n' "$work" >"$work/conf"
+printf 'poll-interval-ms = 10\ndebounce-ms = 0\nstartup-grace-s = 0\nstatus-file = %s/status\nmetrics-directory = none\n' "$work" >"$work/conf"
 wait_for 10 test -S "$work/notify" || fail "no notify socket"
 NOTIFY_SOCKET=$work/notify WATCHDOG_USEC=1000000 "$guardd" --config "$work/conf" 2>"$work/err" &
 service=$!
