@@ -27,6 +27,7 @@
 // device tells when asked), link=PATH (a symlink to the node), reply=N
 // (reads return N bytes 80 81 ..; else 33), fail=CALL (that hidapi call
 // fails), quiet (no input report comes). A later word of a name overrides an earlier one.
+#include "../support/case_table.h"
 #include "redi.h"
 #include "redi_internal.h"
 #include "redi_node.h"
@@ -213,15 +214,13 @@ private slots:
     void calls_data()
     {
         QTest::addColumn<QStringList>("steps");
-        QFile file(REDI_CALLS);
-        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         // IDS: the controller's IDs as CMake read them for the udev rule.
-        QString all = QString::fromUtf8(file.readAll()).replace("IDS", REDI_CMAKE_VENDOR_ID ":" REDI_CMAKE_PRODUCT_ID);
+        QString all = fileText(REDI_CALLS).replace("IDS", REDI_CMAKE_VENDOR_ID ":" REDI_CMAKE_PRODUCT_ID);
         const QRegularExpression repeat("(.)\\{(\\d+)\\}");
         for (auto m = repeat.match(all); m.hasMatch(); m = repeat.match(all))
             all.replace(m.capturedStart(), m.capturedLength(), m.captured(1).repeated(m.captured(2).toInt()));
-        for (const QString &c : all.split("\n# ").mid(1)) // a title, then steps and "##" comments
-            QTest::newRow(qPrintable(c.section('\n', 0, 0))) << c.section('\n', 1).split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^[^#]"));
+        for (const auto &[title, steps] : caseBlocks(all))
+            QTest::newRow(qPrintable(title)) << steps;
     }
 
     void calls()

@@ -9,6 +9,7 @@
 // length 33 and the simulator's device unless given). After "->" the wait's
 // result, the clock after it, the call's log result and the reply with its
 // trailing zero bytes left off.
+#include "../support/case_table.h"
 #include "controller_sim.h"
 
 #include <redi.h>
@@ -22,10 +23,8 @@ private slots:
     void waits_data()
     {
         QTest::addColumn<QStringList>("steps");
-        QFile file(INPUT_REPORTS);
-        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-        for (const QString &c : QString::fromUtf8(file.readAll()).split("\n# ").mid(1))
-            QTest::newRow(qPrintable(c.section('\n', 0, 0))) << c.section('\n', 1).split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^[^#]"));
+        for (const auto &[title, steps] : caseBlocks(fileText(INPUT_REPORTS)))
+            QTest::newRow(qPrintable(title)) << steps;
     }
 
     void waits()
