@@ -171,19 +171,15 @@ private slots:
         const RediReadInputReportFunction wait = rediReadInputReport();
         QVERIFY(wait);
         QString error;
-        device.change([](sim::FirmwareModel &f) {
-            f.serial = "OLD000001";
-            f.inputLevels = 0;
-        });
-        QVERIFY2(device.replug(error), qPrintable(error));
+        device.change([](sim::FirmwareModel &f) { f.inputLevels = 0; });
+        const auto board = [&](const char *serial) { device.change([&](sim::FirmwareModel &f) { f.serial = serial; }); return device.replug(error); };
         std::string name;
-        QVERIFY(findController(name));
+        QVERIFY(board("OLD000001") && findController(name));
         QProcess beside;
         unsigned transfers = device.reportTransfers();
         for (const QString &line : steps) {
             const QStringList w = line.section(" -> ", 0, 0).split(' ');
             const auto set = [&](sim::Param p, int at) { device.change([&](sim::FirmwareModel &f) { f.value(sim::Bank::Ram, p) = w[at].toUShort(nullptr, 0); }); };
-            const auto board = [&](const char *serial) { device.change([&](sim::FirmwareModel &f) { f.serial = serial; }); return device.replug(error); };
             std::uint8_t report[sim::ReportSize] = {};
             QString result;
             if (w[0] == "mode")
@@ -196,9 +192,8 @@ private slots:
                 QVERIFY2(board(w[0] == "swap" ? "OTHER0001" : "OLD000001"), qPrintable(error));
             else if (w[0] == "beside")
                 beside.start(VNK_CLI, w.mid(1));
-            else if (w[0] == "joined")
-                result = QString::number(beside.waitForFinished(60000) ? beside.exitCode() : -1) + ' '
-                    + QString::fromLocal8Bit(beside.readAll()).trimmed().replace('\n', "\\n");
+            else if (w[0] == "joined") // the output is read once the process has ended
+                result = beside.waitForFinished(60000) ? QString::number(beside.exitCode()) + ' ' + QString::fromLocal8Bit(beside.readAll()).trimmed().replace('\n', "\\n") : "-1";
             else if (w[0] == "transfers")
                 result = QString::number(device.reportTransfers() - std::exchange(transfers, device.reportTransfers()));
             else if (const int got = wait(name.c_str(), report, sim::ReportSize, w[1].toInt()); got == 1)
@@ -207,10 +202,7 @@ private slots:
                 result = QString::number(got) + (*Redi_LastFailure() ? QStringLiteral(" (%1)").arg(QString::fromUtf8(Redi_LastFailure())) : "");
             QCOMPARE(line.section(" -> ", 0, 0) + (result.isNull() ? "" : " -> " + result), line);
         }
-        device.change([](sim::FirmwareModel &f) {
-            f.inputLevels = 0xa5;
-            f.ram = sim::factoryValues();
-        });
+        device.change([](sim::FirmwareModel &f) { f.inputLevels = 0xa5, f.ram = sim::factoryValues(); });
     }
 
     // The unchanged vnkestrix, offscreen, with a 12-character serial number:

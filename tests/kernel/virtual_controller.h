@@ -128,14 +128,6 @@ public:
         m_sampled.notify_all(); // a new sample rate counts from now
     }
 
-    // Raises or lowers input line `line` (0 to 7) and tells when: the
-    // firmware's next sampling sees it.
-    std::chrono::steady_clock::time_point setLine(int line, bool high)
-    {
-        change([&](sim::FirmwareModel &f) { f.inputLevels = std::uint8_t(high ? f.inputLevels | 1u << line : f.inputLevels & ~(1u << line)); });
-        return std::chrono::steady_clock::now();
-    }
-
     // How many GET_REPORT and SET_REPORT requests reached the device, and how
     // many input reports the host took from its interrupt-IN endpoint.
     unsigned reportTransfers() const { return m_reportTransfers; }
@@ -236,7 +228,7 @@ private:
         while (!m_stop) {
             m_firmware.sampleUntil(now(), due);
             if (due.empty()) {
-                m_sampled.wait_until(lock, steady_clock::time_point(milliseconds(m_firmware.nextSamplingMs)));
+                m_sampled.wait_until(lock, steady_clock::time_point(milliseconds(m_firmware.nextSamplingMs())));
                 continue;
             }
             const sim::InputReport report = due.back();

@@ -126,13 +126,10 @@ int hid_get_input_report(hid_device *d, uchar *p, size_t n) { return exchange(d,
 // The wait shows only whether it has a limit: the time left is the clock's.
 int hid_read_timeout(hid_device *d, uchar *p, size_t n, int ms)
 {
-    const QString limit = ms > 0 ? "limit" : QString::number(ms);
-    if (device(d->path).contains("quiet") && option(device(d->path), "fail") != "read" && !device(d->path).contains("gone"))
-        return traffic << QStringLiteral("read %1 %2 %3").arg(d->path).arg(n).arg(limit), 0;
     p[0] = 0; // no report ID comes from a device that does not number its reports
     const int got = exchange(d, "read", p, n, p);
-    traffic.last() += " " + limit;
-    return got;
+    traffic.last() += ms > 0 ? " limit" : " " + QString::number(ms);
+    return got > 0 && device(d->path).contains("quiet") ? 0 : got;
 }
 }
 
