@@ -9,8 +9,8 @@
 // A case ("# title", then "##" comments) is steps: "plug PATH IDS WORDS" adds
 // a device, "mark PATH WORDS" changes one, "env VALUE" sets REDI_DEVICE; the
 // calls are "find [SELECTOR [null]]", "feature GET", "input LENGTH",
-// "output LENGTH" and "wait LENGTH TIMEOUT" (the wait for an input report:
-// "report", "none" or "failed"), each optionally with the device name ("null", "empty")
+// "output LENGTH" and "wait LENGTH TIMEOUT" (the wait for an input report,
+// "none" when it ended without one), each optionally with the device name ("null", "empty")
 // and "null" for no buffer or "USBSN=TEXT" for a buffer that writes TEXT as
 // the serial number, and "list CAPACITY [null]" (into an array of three).
 // After "->" the result: a find's return value and record as "path
@@ -190,16 +190,12 @@ QString run(QStringList w)
     const QByteArray name = w.value(2, "/dev/hidraw1").toLatin1();
     const char *const to = name == "null" ? nullptr : name == "empty" ? "" : name.constData();
     uchar *const report = w.size() > 3 && null ? nullptr : buffer;
-    if (w[0] == "wait") {
-        static const char *const results[] = {"failed ", "none ", "report "};
-        const int got = Redi_ReadInputReport(to, report, w[1].toInt(), timeout.toInt());
-        const QString why = QString::fromUtf8(Redi_LastFailure());
-        return results[got + 1] + runs(buffer, 40) + (why.isEmpty() ? "" : " (" + why + ")");
-    }
+    // A wait gives 1, 0 (none) or -1 (failed): 1, 2 or 0 here, as a result's index.
     const int ok = w[0] == "feature" ? Usk_Feature_a(to, report, w[1].toInt())
-        : w[0] == "input" ? Usk_GetCurrentInReport_a(to, report, w[1].toInt()) : Usk_SendOutReport_a(to, report, w[1].toInt(), 1000);
+        : w[0] == "input" ? Usk_GetCurrentInReport_a(to, report, w[1].toInt())
+        : w[0] == "wait"  ? [](int got) { return got < 0 ? 0 : got ? 1 : 2; }(Redi_ReadInputReport(to, report, w[1].toInt(), timeout.toInt())) : Usk_SendOutReport_a(to, report, w[1].toInt(), 1000);
     const QString failure = QString::fromUtf8(Redi_LastFailure());
-    return (ok ? "ok " : "failed ") + runs(buffer, 40) + (failure.isEmpty() ? "" : " (" + failure + ")");
+    return QStringList{"failed ", "ok ", "none "}[ok] + runs(buffer, 40) + (failure.isEmpty() ? "" : " (" + failure + ")");
 }
 
 } // namespace
