@@ -1,4 +1,4 @@
-// What the library's parts share beyond the exported functions, and what its
+// What the library's source files share beyond the exported functions, and what its
 // own tests need. Not exported from the shared library.
 #pragma once
 
