@@ -6,6 +6,7 @@
 
 #include "redi.h"
 #include "redi_device_ids.h"
+#include "redi_internal.h"
 
 #include <hidapi.h>
 
@@ -58,6 +59,7 @@ void describe(const hid_device_info &device, RediControllerInfo &info)
 extern "C" int Redi_EnumerateControllers(RediControllerInfo *list, int capacity)
 {
     try {
+        const std::lock_guard<std::mutex> hold(redi::libraryMutex());
         if (capacity < 0 || (capacity > 0 && !list) || hid_init() != 0)
             return -1;
         hid_device_info *const devices = hid_enumerate(REDI_VENDOR_ID, REDI_PRODUCT_ID);

@@ -22,8 +22,9 @@
 // Input reports that the controller sends by itself are read on handles of
 // their own, one set per thread: the kernel queues every report for every
 // open descriptor, and a handle that is read while another thread exchanges
-// on it could lose a reply. The wait for a report holds no lock at all, so
-// a thread may wait on it while another thread exchanges feature reports.
+// on it could lose a reply. The wait for a report holds neither the
+// exchange lock nor the library's own mutex (redi_internal.h), so a thread
+// may wait while another thread exchanges feature reports.
 
 #include "redi.h"
 #include "redi_device_choice.h"
@@ -51,17 +52,57 @@ constexpr int LockWaitMs = 2000;
 // several HID interfaces with the controller's IDs is reached through it.
 constexpr unsigned short ControllerUsagePage = 0xFF00;
 
+// A device opened through hidapi, and a descriptor of the library's own on
+// its node that carries the exchange lock and tells whether it is gone.
 struct Handle {
     hid_device *device = nullptr;
-    int lockFd = -1;
+    int nodeFd = -1;
+};
+
+// Open handles by node path.
+struct Handles {
+    std::map<std::string, Handle> byPath;
+
+    Handle *find(const std::string &path)
+    {
+        const auto it = byPath.find(path);
+        return it != byPath.end() ? &it->second : nullptr;
+    }
+    // The kept handle, or a newly opened one (then kept); null when the
+    // device cannot be opened, e.g. when the user may not open the node.
+    Handle *open(const std::string &path)
+    {
+        if (Handle *const kept = find(path))
+            return kept;
+        Handle handle{hid_open_path(path.c_str()), -1};
+        if (handle.device)
+            handle.nodeFd = redi::node::open(path);
+        if (handle.nodeFd < 0) {
+            if (handle.device)
+                hid_close(handle.device);
+            return nullptr;
+        }
+        return &byPath.emplace(path, handle).first->second;
+    }
+    void close(const std::string &path)
+    {
+        const auto it = byPath.find(path);
+        if (it == byPath.end())
+            return;
+        hid_close(it->second.device);
+        redi::node::close(it->second.nodeFd);
+        byPath.erase(it);
+    }
+    void closeAll()
+    {
+        while (!byPath.empty())
+            close(byPath.begin()->first);
+    }
 };
 
 struct State {
-    // Held by every call for its bookkeeping and exchanges, never while a
-    // thread waits for an input report.
-    std::mutex mutex;
     bool hidInitialised = false;
-    std::map<std::string, Handle> handles;            // node path -> open handle
+    Handles handles;                                  // for the exchanges
     std::map<std::string, redi::Identity> identities; // name handed out -> its controller
     std::map<std::string, std::string> aliases;       // name handed out -> the node it is on now
 };
@@ -90,36 +131,14 @@ bool initialiseHid()
     return s.hidInitialised;
 }
 
-// The kept handle for `path`, or a newly opened one (then kept); null when
-// the device cannot be opened, e.g. when the user may not open the node.
 Handle *openDevice(const std::string &path)
 {
-    if (!initialiseHid())
-        return nullptr;
-    auto &handles = state().handles;
-    const auto it = handles.find(path);
-    if (it != handles.end())
-        return &it->second;
-    Handle handle{hid_open_path(path.c_str()), -1};
-    if (handle.device)
-        handle.lockFd = redi::node::open(path);
-    if (handle.lockFd < 0) {
-        if (handle.device)
-            hid_close(handle.device);
-        return nullptr;
-    }
-    return &handles.emplace(path, handle).first->second;
+    return initialiseHid() ? state().handles.open(path) : nullptr;
 }
 
 void closeDevice(const std::string &path)
 {
-    auto &handles = state().handles;
-    const auto it = handles.find(path);
-    if (it == handles.end())
-        return;
-    hid_close(it->second.device);
-    redi::node::close(it->second.lockFd);
-    handles.erase(it);
+    state().handles.close(path);
 }
 
 std::string currentNode(const std::string &name)
@@ -183,13 +202,13 @@ Outcome attempt(const std::string &path, Io io)
     Handle *const handle = openDevice(path);
     if (!handle)
         return Outcome::Gone;
-    if (!redi::node::lock(handle->lockFd, LockWaitMs))
+    if (!redi::node::lock(handle->nodeFd, LockWaitMs))
         return Outcome::Failed;
     const bool ok = io(handle->device);
-    redi::node::unlock(handle->lockFd);
+    redi::node::unlock(handle->nodeFd);
     if (ok)
         return Outcome::Done;
-    const bool gone = redi::node::gone(handle->lockFd);
+    const bool gone = redi::node::gone(handle->nodeFd);
     closeDevice(path);
     return gone ? Outcome::Gone : Outcome::Failed;
 }
@@ -202,7 +221,7 @@ template <typename Io>
 bool withDevice(const char *name, Io io)
 {
     const bool known = state().identities.count(name) != 0;
-    if (known && state().handles.count(currentNode(name)) == 0 && !relocate(name))
+    if (known && !state().handles.find(currentNode(name)) && !relocate(name))
         return false;
     Outcome outcome = attempt(currentNode(name), io);
     if (outcome == Outcome::Gone && known && relocate(name))
@@ -216,7 +235,7 @@ int guarded(F f) noexcept
 {
     try {
         lastFailure().clear();
-        const std::lock_guard<std::mutex> hold(state().mutex);
+        const std::lock_guard<std::mutex> hold(redi::libraryMutex());
         return f() ? 1 : 0;
     } catch (...) {
         return 0;
@@ -304,48 +323,8 @@ bool findDevice(RediDeviceRecord &record)
     return found != nullptr;
 }
 
-// The calling thread's input handles, by node path; closed when it ends.
-struct InputHandle {
-    hid_device *device = nullptr;
-    int nodeFd = -1; // tells whether the device is gone
-};
-
-struct InputHandles {
-    std::map<std::string, InputHandle> byPath;
-
-    InputHandle *find(const std::string &path)
-    {
-        const auto it = byPath.find(path);
-        return it != byPath.end() ? &it->second : nullptr;
-    }
-    InputHandle *open(const std::string &path)
-    {
-        if (InputHandle *const h = find(path))
-            return h;
-        InputHandle h{initialiseHid() ? hid_open_path(path.c_str()) : nullptr, -1};
-        if (h.device)
-            h.nodeFd = redi::node::open(path);
-        if (h.nodeFd < 0) {
-            if (h.device)
-                hid_close(h.device);
-            return nullptr;
-        }
-        return &byPath.emplace(path, h).first->second;
-    }
-    void close(const std::string &path)
-    {
-        const auto it = byPath.find(path);
-        if (it == byPath.end())
-            return;
-        hid_close(it->second.device);
-        redi::node::close(it->second.nodeFd);
-        byPath.erase(it);
-    }
-    void closeAll()
-    {
-        while (!byPath.empty())
-            close(byPath.begin()->first);
-    }
+// The calling thread's input handles; closed when it ends.
+struct InputHandles : Handles {
     ~InputHandles() { closeAll(); }
 };
 
@@ -359,23 +338,23 @@ InputHandles &inputHandles()
 // opened when there is none. As for an exchange, a controller the library
 // found whose node is open nowhere is looked up again first; `relocateFirst`
 // asks for that look-up whatever is open (after the device went away).
-InputHandle *inputHandle(const std::string &name, std::string &node, bool relocateFirst)
+Handle *inputHandle(const std::string &name, std::string &node, bool relocateFirst)
 {
     State &s = state();
-    const std::lock_guard<std::mutex> hold(s.mutex);
+    const std::lock_guard<std::mutex> hold(redi::libraryMutex());
     const bool known = s.identities.count(name) != 0;
     node = currentNode(name);
-    const bool open = inputHandles().find(node) || s.handles.count(node);
+    const bool open = inputHandles().find(node) || s.handles.find(node);
     if (known && (relocateFirst || !open) && !relocate(name))
         return nullptr;
     node = currentNode(name);
-    return inputHandles().open(node);
+    return initialiseHid() ? inputHandles().open(node) : nullptr;
 }
 
 // Waits for one report on `handle` until `deadline` (none: without limit).
 // hidapi leaves out the report ID when the device does not number its
 // reports, as this controller does: it goes back in as byte 0.
-int readInput(InputHandle &handle, unsigned char *report, int length,
+int readInput(Handle &handle, unsigned char *report, int length,
               const std::chrono::steady_clock::time_point *deadline)
 {
     using namespace std::chrono;
@@ -396,7 +375,7 @@ int waitForInput(const std::string &name, unsigned char *report, int length, int
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (bool again = false;; again = true) {
         std::string node;
-        InputHandle *const handle = inputHandle(name, node, again);
+        Handle *const handle = inputHandle(name, node, again);
         if (!handle)
             return -1;
         const int got = readInput(*handle, report, length, timeoutMs < 0 ? nullptr : &deadline);
@@ -405,7 +384,7 @@ int waitForInput(const std::string &name, unsigned char *report, int length, int
         const bool gone = redi::node::gone(handle->nodeFd);
         inputHandles().close(node);
         if (gone) { // and for the exchanges too, which are looked up again then
-            const std::lock_guard<std::mutex> hold(state().mutex);
+            const std::lock_guard<std::mutex> hold(redi::libraryMutex());
             closeDevice(node);
         }
         if (!gone || again)
@@ -415,13 +394,18 @@ int waitForInput(const std::string &name, unsigned char *report, int length, int
 
 } // namespace
 
+std::mutex &redi::libraryMutex()
+{
+    static std::mutex *const m = new std::mutex; // never destroyed, as the State
+    return *m;
+}
+
 void redi::closeAllDevices() noexcept
 {
     inputHandles().closeAll();
     State &s = state();
-    const std::lock_guard<std::mutex> hold(s.mutex);
-    while (!s.handles.empty())
-        closeDevice(s.handles.begin()->first);
+    const std::lock_guard<std::mutex> hold(redi::libraryMutex());
+    s.handles.closeAll();
     s.identities.clear();
     s.aliases.clear();
     if (s.hidInitialised)

@@ -1,11 +1,15 @@
 // The controller layer's golden bytes: every request it builds, as the
 // simulator saw it leave, and what it makes of the replies (values, tenths,
 // firmware text, input levels), from the table in requests.txt. Each row runs
-// again in demo mode, which must answer without sending anything.
+// again in demo mode, which must answer without sending anything. And the
+// simulator's own interrupt-in reports on its clock, from the case blocks of
+// tests/sim/input_reports.txt (the notation is there).
 #include "../support/case_table.h"
 #include "controller_link.h"
 #include "controller_sim.h"
 #include "parameter_catalogue.h"
+
+#include <redi.h>
 
 #include <QFile>
 #include <QRegularExpression>
@@ -102,6 +106,41 @@ private slots:
             sim::clearCalls();
             setDemoMode(demo);
             QCOMPARE(observe(row[0].split(' ')), row[demo ? 2 : 1]);
+        }
+    }
+
+    void inputReports_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        for (const auto &[title, steps] : caseBlocks(fileText(INPUT_REPORTS)))
+            QTest::newRow(qPrintable(title)) << steps;
+    }
+
+    void inputReports()
+    {
+        QFETCH(QStringList, steps);
+        sim::reset();
+        sim::Simulator &s = sim::simulator();
+        for (const QString &line : steps) {
+            const QStringList w = line.section(" -> ", 0, 0).split(' ');
+            QString result;
+            if (w[0] == "state")
+                QVERIFY(sim::loadStateText(w.mid(1).join('\n').toStdString()));
+            else if (w[0] == "clock")
+                s.clockMs = w[1].toULongLong();
+            else if (w[0] == "mute")
+                s.firmware.sendsInputReports = false;
+            else if (w[0] == "queued")
+                result = " -> " + QString::number(s.inputQueue.size());
+            else if (w[0] == "fail")
+                QVERIFY(sim::addFailRules(w[1].toStdString()));
+            else { // the log line's result and reply, without the zero bytes at the end
+                unsigned char report[sim::ReportSize];
+                const int got = Redi_ReadInputReport(w.value(3, "/dev/hidraw-sim").toLatin1(), report, w.value(2, "33").toInt(), w[1].toInt());
+                result = QStringLiteral(" -> %1 @%2 ").arg(got).arg(s.clockMs)
+                    + QString::fromStdString(sim::calls().back().line()).section(' ', 4).remove("reply=").remove(QRegularExpression(" ?(00)+$"));
+            }
+            QCOMPARE(line.section(" -> ", 0, 0) + result, line);
         }
     }
 };

@@ -8,6 +8,7 @@
 #include "../support/case_table.h"
 #include "controller_link.h"
 #include "parameter_catalogue.h"
+#include "redi_extension.h"
 #include "virtual_controller.h"
 
 #include <QProcess>
@@ -151,6 +152,57 @@ private slots:
             QVERIFY(child.waitForFinished(120000));
             QCOMPARE(child.exitCode(), 0);
         }
+    }
+
+    // Interrupt-in reports through the wait of libredi, found as the service
+    // finds it, one case a block of input_report_cases.txt (the notation is
+    // there). The board is plugged in afresh with its first serial number and
+    // its lines low.
+    void inputReports_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        for (const auto &[title, steps] : caseBlocks(fileText(VNK_INPUT_CASES)))
+            QTest::newRow(qPrintable(title)) << steps;
+    }
+
+    void inputReports()
+    {
+        QFETCH(QStringList, steps);
+        const RediReadInputReportFunction wait = rediReadInputReport();
+        QVERIFY(wait);
+        QString error;
+        device.change([](sim::FirmwareModel &f) { f.inputLevels = 0; });
+        const auto board = [&](const char *serial) { device.change([&](sim::FirmwareModel &f) { f.serial = serial; }); return device.replug(error); };
+        std::string name;
+        QVERIFY(board("OLD000001") && findController(name));
+        QProcess beside;
+        unsigned transfers = device.reportTransfers();
+        for (const QString &line : steps) {
+            const QStringList w = line.section(" -> ", 0, 0).split(' ');
+            const auto set = [&](sim::Param p, int at) { device.change([&](sim::FirmwareModel &f) { f.value(sim::Bank::Ram, p) = w[at].toUShort(nullptr, 0); }); };
+            std::uint8_t report[sim::ReportSize] = {};
+            QString result;
+            if (w[0] == "mode")
+                set(sim::Param::ReportMode, 1), set(sim::Param::SampleRate, 3);
+            else if (w[0] == "levels")
+                device.change([&](sim::FirmwareModel &f) { f.inputLevels = std::uint8_t(w[1].toUInt(nullptr, 0)); });
+            else if (w[0] == "settle") // what was sampled before is taken and dropped
+                for (QThread::msleep(500); wait(name.c_str(), report, sim::ReportSize, 0) == 1;) {}
+            else if (w[0] == "replug" || w[0] == "swap" || w[0] == "unswap")
+                QVERIFY2(board(w[0] == "swap" ? "OTHER0001" : "OLD000001"), qPrintable(error));
+            else if (w[0] == "beside")
+                beside.start(VNK_CLI, w.mid(1));
+            else if (w[0] == "joined") // the output is read once the process has ended
+                result = beside.waitForFinished(60000) ? QString::number(beside.exitCode()) + ' ' + QString::fromLocal8Bit(beside.readAll()).trimmed().replace('\n', "\\n") : "-1";
+            else if (w[0] == "transfers")
+                result = QString::number(device.reportTransfers() - std::exchange(transfers, device.reportTransfers()));
+            else if (const int got = wait(name.c_str(), report, sim::ReportSize, w[1].toInt()); got == 1)
+                result = QStringLiteral("1 %1").arg(report[3], 2, 16, QChar('0'));
+            else
+                result = QString::number(got) + (*Redi_LastFailure() ? QStringLiteral(" (%1)").arg(QString::fromUtf8(Redi_LastFailure())) : "");
+            QCOMPARE(line.section(" -> ", 0, 0) + (result.isNull() ? "" : " -> " + result), line);
+        }
+        device.change([](sim::FirmwareModel &f) { f.inputLevels = 0xa5, f.ram = sim::factoryValues(); });
     }
 
     // The unchanged vnkestrix, offscreen, with a 12-character serial number:

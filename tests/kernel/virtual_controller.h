@@ -7,6 +7,13 @@
 // device serves its serial string from the number it holds now, while the
 // host's copy (HID_UNIQ) stays as it was at plug-in.
 //
+// Like the firmware, the device samples its input lines and sends input
+// reports on its interrupt-IN endpoint (FunctionFS ep1) as the report mode
+// and the sample rate say; usbhid polls the endpoint while a hidraw node is
+// open and hidraw hands each report to every open descriptor. The endpoint
+// holds one report at a time: one that the host has not taken by the next
+// report is replaced, as a firmware's endpoint buffer would be.
+//
 // Every report that reaches the device is logged, one line each, as
 // "<kind> <hex> ok|refused" (kind: set-feature, get-feature, get-input,
 // output). usbhid leaves report ID 0 out on the wire; the device puts it
@@ -30,6 +37,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -49,9 +58,15 @@ public:
         QString ignored;
         if (!m_thread.joinable())
             return;
-        plug(false, ignored);
-        m_stop = true;
+        plug(false, ignored); // a report the host never took fails now
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_sampled.notify_all();
         m_thread.join();
+        m_reporter.join();
+        ::close(m_ep1);
     }
 
     // Builds the gadget with `release` as bcdDevice, plugs it in and waits for its hidraw node.
@@ -67,12 +82,15 @@ public:
             && ::mount(qPrintable(m_name), qPrintable(mount), "functionfs", 0, nullptr) == 0
             && (m_ep0 = ::open(qPrintable(mount + "/ep0"), O_RDWR | O_CLOEXEC)) >= 0
             && ::write(m_ep0, kDescriptors, kStringsAt) == kStringsAt
-            && ::write(m_ep0, kDescriptors + kStringsAt, sizeof kDescriptors - kStringsAt) == 16;
+            && ::write(m_ep0, kDescriptors + kStringsAt, sizeof kDescriptors - kStringsAt) == 16
+            // Without O_NONBLOCK a write would wait for the endpoint while the device is unplugged.
+            && (m_ep1 = ::open(qPrintable(mount + "/ep1"), O_WRONLY | O_CLOEXEC | O_NONBLOCK)) >= 0;
         if (!ok) {
             error = "cannot set up the gadget " + m_gadget + ": " + std::strerror(errno);
             return false;
         }
         m_thread = std::thread([this] { serve(); });
+        m_reporter = std::thread([this] { sendInputReports(); });
         return plug(true, error);
     }
 
@@ -102,10 +120,18 @@ public:
     template <typename F>
     void change(F change)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        change(m_firmware);
-        serveSerial();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            change(m_firmware);
+            serveSerial();
+        }
+        m_sampled.notify_all(); // a new sample rate counts from now
     }
+
+    // How many GET_REPORT and SET_REPORT requests reached the device, and how
+    // many input reports the host took from its interrupt-IN endpoint.
+    unsigned reportTransfers() const { return m_reportTransfers; }
+    unsigned inputReportsSent() const { return m_inputReportsSent; }
 
     // The log lines since the last call. An output report reaches the device
     // after its writer has returned: this waits up to 3 s for `atLeast` lines.
@@ -166,6 +192,7 @@ private:
         if (setup.bRequestType == 0x81 && setup.bRequest == USB_REQ_GET_DESCRIPTOR && type == 0x22) {
             transferred(::write(m_ep0, kReport, std::min<size_t>(length, sizeof kReport)));
         } else if (setup.bRequestType == 0x21 && setup.bRequest == 0x09) { // SET_REPORT
+            ++m_reportTransfers;
             const std::size_t size = std::max<ssize_t>(::read(m_ep0, r + 1, std::min(length, 63u)), 0) + 1;
             std::memcpy(reply, r, sizeof r);
             const bool ok = type == 2 ? m_firmware.outputReport(r, size)
@@ -174,6 +201,7 @@ private:
             log(type == 2 ? "output" : "set-feature", r, size, ok);
             serveSerial();
         } else if (setup.bRequestType == 0xA1 && setup.bRequest == 0x01) { // GET_REPORT
+            ++m_reportTransfers;
             const bool ok = (setup.wValue & 0xFF) == 0 && (type == 1 || (type == 3 && !m_reply.isEmpty()));
             if (ok && type == 1)
                 m_firmware.inputReport(r);
@@ -184,6 +212,34 @@ private:
             transferred(ok ? ::write(m_ep0, r + 1, std::min<size_t>(length, sim::ReportSize - 1)) : ::read(m_ep0, r, 0));
         } else { // SET_IDLE among them
             transferred((setup.bRequestType & USB_DIR_IN) ? ::read(m_ep0, r, 0) : ::write(m_ep0, r, 0));
+        }
+    }
+
+    // The firmware's sampling loop on the real clock. A write to the endpoint
+    // waits until the host takes the report (or the device is unplugged);
+    // the samplings due meanwhile then leave only their last report to send.
+    void sendInputReports()
+    {
+        using namespace std::chrono;
+        const auto now = [] { return std::uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count()); };
+        std::vector<sim::InputReport> due;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_firmware.startSampling(now());
+        while (!m_stop) {
+            m_firmware.sampleUntil(now(), due);
+            if (due.empty()) {
+                m_sampled.wait_until(lock, steady_clock::time_point(milliseconds(m_firmware.nextSamplingMs())));
+                continue;
+            }
+            const sim::InputReport report = due.back();
+            due.clear();
+            lock.unlock();
+            // Not plugged in or not configured yet: the report waits for the host.
+            ssize_t written = ::write(m_ep1, report.data() + 1, sim::ReportSize - 1);
+            for (; written < 0 && errno == EAGAIN && !m_stop; written = ::write(m_ep1, report.data() + 1, sim::ReportSize - 1))
+                std::this_thread::sleep_for(milliseconds(10));
+            m_inputReportsSent += written == ssize_t(sim::ReportSize - 1);
+            lock.lock();
         }
     }
 
@@ -204,11 +260,13 @@ private:
     QByteArray m_udc;
     unsigned m_vendor, m_product;
     QString m_name, m_gadget, m_node;
-    std::mutex m_mutex; // guards the three below
+    std::mutex m_mutex; // guards the three below, and m_stop's change
+    std::condition_variable m_sampled; // the reporter's wait for its next sampling
     sim::FirmwareModel m_firmware;
     QStringList m_lines;
     QByteArray m_reply; // a get's, until it is read
-    int m_ep0 = -1;
-    std::thread m_thread;
+    int m_ep0 = -1, m_ep1 = -1;
+    std::thread m_thread, m_reporter;
     std::atomic<bool> m_stop{false};
+    std::atomic<unsigned> m_reportTransfers{0}, m_inputReportsSent{0};
 };

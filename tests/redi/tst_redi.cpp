@@ -9,8 +9,8 @@
 // A case ("# title", then "##" comments) is steps: "plug PATH IDS WORDS" adds
 // a device, "mark PATH WORDS" changes one, "env VALUE" sets REDI_DEVICE; the
 // calls are "find [SELECTOR [null]]", "feature GET", "input LENGTH",
-// "output LENGTH" and "wait LENGTH TIMEOUT" (the wait for an input report:
-// "report", "none" or "failed"), each optionally with the device name ("null", "empty")
+// "output LENGTH" and "wait LENGTH TIMEOUT" (the wait for an input report,
+// "none" when it ended without one), each optionally with the device name ("null", "empty")
 // and "null" for no buffer or "USBSN=TEXT" for a buffer that writes TEXT as
 // the serial number, and "list CAPACITY [null]" (into an array of three).
 // After "->" the result: a find's return value and record as "path
@@ -27,6 +27,7 @@
 // device tells when asked), link=PATH (a symlink to the node), reply=N
 // (reads return N bytes 80 81 ..; else 33), fail=CALL (that hidapi call
 // fails), quiet (no input report comes). A later word of a name overrides an earlier one.
+#include "../support/case_table.h"
 #include "redi.h"
 #include "redi_internal.h"
 #include "redi_node.h"
@@ -125,13 +126,10 @@ int hid_get_input_report(hid_device *d, uchar *p, size_t n) { return exchange(d,
 // The wait shows only whether it has a limit: the time left is the clock's.
 int hid_read_timeout(hid_device *d, uchar *p, size_t n, int ms)
 {
-    const QString limit = ms > 0 ? "limit" : QString::number(ms);
-    if (device(d->path).contains("quiet") && option(device(d->path), "fail") != "read" && !device(d->path).contains("gone"))
-        return traffic << QStringLiteral("read %1 %2 %3").arg(d->path).arg(n).arg(limit), 0;
     p[0] = 0; // no report ID comes from a device that does not number its reports
     const int got = exchange(d, "read", p, n, p);
-    traffic.last() += " " + limit;
-    return got;
+    traffic.last() += ms > 0 ? " limit" : " " + QString::number(ms);
+    return got > 0 && device(d->path).contains("quiet") ? 0 : got;
 }
 }
 
@@ -192,16 +190,12 @@ QString run(QStringList w)
     const QByteArray name = w.value(2, "/dev/hidraw1").toLatin1();
     const char *const to = name == "null" ? nullptr : name == "empty" ? "" : name.constData();
     uchar *const report = w.size() > 3 && null ? nullptr : buffer;
-    if (w[0] == "wait") {
-        static const char *const results[] = {"failed ", "none ", "report "};
-        const int got = Redi_ReadInputReport(to, report, w[1].toInt(), timeout.toInt());
-        const QString why = QString::fromUtf8(Redi_LastFailure());
-        return results[got + 1] + runs(buffer, 40) + (why.isEmpty() ? "" : " (" + why + ")");
-    }
+    // A wait gives 1, 0 (none) or -1 (failed): 1, 2 or 0 here, as a result's index.
     const int ok = w[0] == "feature" ? Usk_Feature_a(to, report, w[1].toInt())
-        : w[0] == "input" ? Usk_GetCurrentInReport_a(to, report, w[1].toInt()) : Usk_SendOutReport_a(to, report, w[1].toInt(), 1000);
+        : w[0] == "input" ? Usk_GetCurrentInReport_a(to, report, w[1].toInt())
+        : w[0] == "wait"  ? [](int got) { return got < 0 ? 0 : got ? 1 : 2; }(Redi_ReadInputReport(to, report, w[1].toInt(), timeout.toInt())) : Usk_SendOutReport_a(to, report, w[1].toInt(), 1000);
     const QString failure = QString::fromUtf8(Redi_LastFailure());
-    return (ok ? "ok " : "failed ") + runs(buffer, 40) + (failure.isEmpty() ? "" : " (" + failure + ")");
+    return QStringList{"failed ", "ok ", "none "}[ok] + runs(buffer, 40) + (failure.isEmpty() ? "" : " (" + failure + ")");
 }
 
 } // namespace
@@ -213,15 +207,13 @@ private slots:
     void calls_data()
     {
         QTest::addColumn<QStringList>("steps");
-        QFile file(REDI_CALLS);
-        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         // IDS: the controller's IDs as CMake read them for the udev rule.
-        QString all = QString::fromUtf8(file.readAll()).replace("IDS", REDI_CMAKE_VENDOR_ID ":" REDI_CMAKE_PRODUCT_ID);
+        QString all = fileText(REDI_CALLS).replace("IDS", REDI_CMAKE_VENDOR_ID ":" REDI_CMAKE_PRODUCT_ID);
         const QRegularExpression repeat("(.)\\{(\\d+)\\}");
         for (auto m = repeat.match(all); m.hasMatch(); m = repeat.match(all))
             all.replace(m.capturedStart(), m.capturedLength(), m.captured(1).repeated(m.captured(2).toInt()));
-        for (const QString &c : all.split("\n# ").mid(1)) // a title, then steps and "##" comments
-            QTest::newRow(qPrintable(c.section('\n', 0, 0))) << c.section('\n', 1).split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^[^#]"));
+        for (const auto &[title, steps] : caseBlocks(all))
+            QTest::newRow(qPrintable(title)) << steps;
     }
 
     void calls()

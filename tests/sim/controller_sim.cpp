@@ -45,7 +45,6 @@ std::string escape(const std::string &s)
 std::string logName(const char *name) { return !name ? "(null)" : !*name ? "\"\"" : escape(name); }
 
 thread_local std::string failure; // lastFailure()
-thread_local bool waitGoesOn = false; // a wait looks again: not another call
 
 // The device name must be ours, and the controller present.
 bool ours(const char *name) { return name && simulator().device == name && !simulator().absent; }
@@ -53,16 +52,14 @@ bool ours(const char *name) { return name && simulator().device == name && !simu
 // Every call: the drop-in's hooks around it, injection before any check (so
 // that a rule fails even a call that would have been rejected; a rule fails
 // one call), the call itself, and the log with the request as sent and the
-// reply as returned. `take` gives 1 (done), 0 (rejected), -1 (no report
-// came) or Waiting (no report yet: nothing is logged); handle gives 1, -1
-// for a failure, 0 for no report, or Waiting.
-constexpr int Waiting = 2;
+// reply as returned. `take` gives 1 (done), 0 (rejected) or -1 (no input
+// report came); handle gives 1, 0 when no report came, else -1.
 template <typename Take>
 int handle(Function function, const char *target, std::string device, std::string arguments, const unsigned char *request,
            std::size_t size, const unsigned char *reply, Take take)
 {
     const std::lock_guard<std::mutex> hold(detail::callMutex());
-    detail::beforeCall(target, !waitGoesOn);
+    detail::beforeCall(target);
     failure.clear();
     Call call{function, device, arguments, {request, request + (request ? size : 0)}, {}, "ok"};
     const Simulator &s = simulator();
@@ -79,9 +76,7 @@ int handle(Function function, const char *target, std::string device, std::strin
     } else if (function != Function::FindSensor && ours(target) && !s.foundSerial.empty() && s.foundSerial != s.pluggedSerial) {
         call.result = "rejected";
         failure = "board replaced: " + s.foundSerial + " \xE2\x86\x92 " + s.pluggedSerial;
-    } else if (const int taken = int(take()); taken == Waiting) {
-        return Waiting;
-    } else if (taken <= 0) {
+    } else if (const int taken = int(take()); taken <= 0) {
         call.result = taken < 0 ? "none" : "rejected";
     }
     call.reply.assign(reply, reply && call.ok() ? reply + ReportSize : reply);
@@ -90,36 +85,32 @@ int handle(Function function, const char *target, std::string device, std::strin
     return call.ok() ? 1 : call.result == "none" ? 0 : -1;
 }
 
-// The wait's look at the pipe: the samplings due by now, then the oldest
-// report queued; else when to look again (Waiting), or -1 when the wait is
-// over. In process nothing changes while a wait sleeps, so a wait without
-// limit that one sampling did not end would never end.
-int lookForInput(std::uint8_t *report, std::uint64_t deadline, int timeoutMs, std::uint64_t &wakeAt)
+// The wait: the samplings due by now, then the oldest report queued, else
+// a sleep until the next sampling or the limit. 1 with a report, else -1.
+int waitForInput(const char *target, std::uint8_t *report, int timeoutMs)
 {
-    Simulator &s = simulator();
-    const std::uint64_t now = detail::nowMs();
+    Simulator &s = simulator(); // a sleep may swap the drop-in's controllers: the object stays
+    const std::uint64_t deadline = detail::nowMs() + std::uint64_t(std::max(timeoutMs, 0));
     if (!s.inputOpen)
-        s.firmware.startSampling(now);
+        s.firmware.startSampling(detail::nowMs());
     s.inputOpen = true;
-    std::vector<InputReport> sent;
-    s.firmware.sampleUntil(now, sent);
-    for (const InputReport &r : sent)
-        if (s.inputQueue.size() < InputQueueSize) // the kernel drops what does not fit
-            s.inputQueue.push_back(r);
-    if (!s.inputQueue.empty()) {
-        std::memcpy(report, s.inputQueue.front().data(), ReportSize);
-        s.inputQueue.pop_front();
-        return 1;
+    for (bool waited = false;; waited = true) {
+        std::vector<InputReport> sent;
+        s.firmware.sampleUntil(detail::nowMs(), sent);
+        for (const InputReport &r : sent)
+            if (s.inputQueue.size() < InputQueueSize) // the kernel drops what does not fit
+                s.inputQueue.push_back(r);
+        if (!s.inputQueue.empty()) {
+            std::memcpy(report, s.inputQueue.front().data(), ReportSize);
+            s.inputQueue.pop_front();
+            return 1;
+        }
+        // In process nothing changes while a wait sleeps: a wait without
+        // limit that one sampling did not end would never end.
+        if (timeoutMs == 0 || (timeoutMs > 0 && detail::nowMs() >= deadline) || (timeoutMs < 0 && waited && !detail::RealClock))
+            return -1;
+        detail::sleepUntil(timeoutMs < 0 ? s.firmware.nextSamplingMs() : std::min(deadline, s.firmware.nextSamplingMs()), target);
     }
-#ifdef SIM_DROPIN
-    const bool endless = false;
-#else
-    const bool endless = timeoutMs < 0 && waitGoesOn;
-#endif
-    if (timeoutMs == 0 || (timeoutMs > 0 && now >= deadline) || endless)
-        return -1;
-    wakeAt = timeoutMs < 0 ? s.firmware.nextSamplingMs : std::min(deadline, s.firmware.nextSamplingMs);
-    return Waiting;
 }
 
 // A number of the state file (decimal or 0x hex, at most max) or a text (\xNN
@@ -205,14 +196,10 @@ std::mutex &detail::callMutex()
 }
 
 #ifndef SIM_DROPIN
-void detail::beforeCall(const char *, bool) {}
+void detail::beforeCall(const char *) {}
 void detail::afterCall(const Call &) {}
 std::uint64_t detail::nowMs() { return simulator().clockMs; }
-void detail::sleepUntil(std::uint64_t ms)
-{
-    const std::lock_guard<std::mutex> hold(callMutex());
-    simulator().clockMs = std::max(simulator().clockMs, ms);
-}
+void detail::sleepUntil(std::uint64_t ms, const char *) { simulator().clockMs = std::max(simulator().clockMs, ms); }
 #endif
 
 std::string stateText()
@@ -315,20 +302,9 @@ int Usk_SendOutReport_a(const char *deviceName, unsigned char *report, int lengt
 int Redi_ReadInputReport(const char *deviceName, unsigned char *report, int length, int timeoutMs)
 {
     const std::string arguments = "len=" + std::to_string(length) + " timeout=" + std::to_string(timeoutMs);
-    const std::uint64_t deadline = detail::nowMs() + std::uint64_t(std::max(timeoutMs, 0));
-    for (waitGoesOn = false;; waitGoesOn = true) {
-        std::uint64_t wakeAt = 0;
-        const int got = handle(Function::ReadInputReport, deviceName, logName(deviceName), arguments, nullptr, 0, report, [&] {
-            if (!ours(deviceName) || !report || length != int(ReportSize))
-                return 0;
-            return lookForInput(report, deadline, timeoutMs, wakeAt);
-        });
-        if (got != Waiting) {
-            waitGoesOn = false;
-            return got;
-        }
-        detail::sleepUntil(wakeAt);
-    }
+    return handle(Function::ReadInputReport, deviceName, logName(deviceName), arguments, nullptr, 0, report, [&] {
+        return ours(deviceName) && report && length == int(ReportSize) ? waitForInput(deviceName, report, timeoutMs) : 0;
+    });
 }
 
 } // extern "C"

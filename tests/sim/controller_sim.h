@@ -94,16 +94,23 @@ bool loadStateText(const std::string &text, std::string *error = nullptr);
 namespace detail {
 // Held for every call, never while a wait sleeps.
 std::mutex &callMutex();
-// The simulator's clock in milliseconds, and a sleep until `ms` on it.
+// The simulator's clock in milliseconds, and a wait's sleep until `ms` on
+// it, for the controller `device`: the drop-in lets other calls in meanwhile
+// and makes that controller current again after it. In process the sleep
+// only moves the clock on.
+#ifdef SIM_DROPIN
+constexpr bool RealClock = true;
+#else
+constexpr bool RealClock = false;
+#endif
 std::uint64_t nowMs();
-void sleepUntil(std::uint64_t ms);
+void sleepUntil(std::uint64_t ms, const char *device);
 // What the drop-in does around every call: at the first it reads its
 // configuration; before each it makes current the controller `device` names
 // (a call's device name, for a find the node REDI_DEVICE names, else null
 // for the first) and reloads a changed state file; after each it appends
 // the log line and writes the state file. The in-process build does nothing.
-// A wait for an input report is counted as one call, however often it looks.
-void beforeCall(const char *device, bool counted);
+void beforeCall(const char *device);
 void afterCall(const Call &call);
 // A device record or a listing's entry: the name, the release number (BCD,
 // low byte first) and the serial number.

@@ -85,6 +85,15 @@ void swapControllers()
     secondCurrent = !secondCurrent;
 }
 
+// The controller that `device` names, else the first, with its state file read.
+void makeCurrent(const char *device)
+{
+    const std::string &second = secondCurrent ? sim::simulator().device : other.device;
+    if (hasSecond && (device && second == device) != secondCurrent)
+        swapControllers();
+    loadState();
+}
+
 void configure()
 {
     sim::Simulator &s = sim::simulator();
@@ -117,16 +126,13 @@ void configure()
 
 } // namespace
 
-void sim::detail::beforeCall(const char *device, bool counted)
+void sim::detail::beforeCall(const char *device)
 {
     static std::once_flag configured;
     std::call_once(configured, configure);
-    const std::string &second = secondCurrent ? simulator().device : other.device;
-    if (hasSecond && (device && second == device) != secondCurrent)
-        swapControllers();
-    loadState();
+    makeCurrent(device);
     static long calls = 0;
-    if (counted && ++calls == replacedAt) // another board, as the firmware's state goes
+    if (++calls == replacedAt) // another board, as the firmware's state goes
         simulator().firmware.serial = simulator().pluggedSerial = "SIM000003";
 }
 
@@ -148,9 +154,14 @@ std::uint64_t sim::detail::nowMs()
     return std::uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-void sim::detail::sleepUntil(std::uint64_t ms)
+// The caller holds the call mutex (controller_sim.cpp's handle): it is let
+// go for the sleep, so that another thread's calls go on meanwhile.
+void sim::detail::sleepUntil(std::uint64_t ms, const char *device)
 {
+    callMutex().unlock();
     std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::milliseconds(ms)));
+    callMutex().lock();
+    makeCurrent(device);
 }
 
 // The drop-in's failure text, as the real library's; the in-process build
@@ -170,7 +181,7 @@ extern "C" int Redi_EnumerateControllers(RediControllerInfo *list, int capacity)
     if (capacity < 0 || (capacity > 0 && !list))
         return -1;
     const std::lock_guard<std::mutex> hold(sim::detail::callMutex());
-    sim::detail::beforeCall(nullptr, true);
+    sim::detail::beforeCall(nullptr);
     int count = 0;
     for (const sim::Simulator *s : {&sim::simulator(), hasSecond ? &other : nullptr})
         if (s && (s == &other || !s->absent)) {

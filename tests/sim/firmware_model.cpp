@@ -93,16 +93,16 @@ bool FirmwareModel::outputReport(const std::uint8_t *data, std::size_t size)
 
 void FirmwareModel::startSampling(std::uint64_t nowMs)
 {
-    nextSamplingMs = nowMs + std::max<std::uint16_t>(ram[std::size_t(Param::SampleRate)], 1);
+    lastSamplingMs = nowMs;
     sampledLevels = inputLevels;
 }
 
 void FirmwareModel::sampleUntil(std::uint64_t nowMs, std::vector<InputReport> &sent)
 {
-    const std::uint64_t period = std::max<std::uint16_t>(ram[std::size_t(Param::SampleRate)], 1);
-    if (nowMs >= nextSamplingMs + InputQueueSize * period) // the levels stayed as they are now all along
-        nextSamplingMs += ((nowMs - nextSamplingMs) / period - (InputQueueSize - 1)) * period;
-    for (; nextSamplingMs <= nowMs; nextSamplingMs += period) {
+    const std::uint64_t period = samplingPeriodMs();
+    if (nowMs >= lastSamplingMs + (InputQueueSize + 1) * period) // the levels stayed as they are now all along
+        lastSamplingMs += ((nowMs - lastSamplingMs) / period - InputQueueSize) * period;
+    for (; lastSamplingMs + period <= nowMs; lastSamplingMs += period) {
         const bool changed = inputLevels != sampledLevels;
         sampledLevels = inputLevels;
         if (sendsInputReports && (ram[std::size_t(Param::ReportMode)] == 0 || changed)) {

@@ -6,6 +6,7 @@
 // instead of passing silently. Byte layouts: README.md.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -61,14 +62,16 @@ struct FirmwareModel {
 
     // Interrupt-in reporting, on a clock in milliseconds that the caller
     // keeps. The firmware samples its input lines every SampleRate ms (the
-    // RAM value, 0 taken as 1) and sends an input report after every sampling
-    // in ReportMode 0, and in any other mode only after a sampling that saw
-    // other levels than the one before. The sampling starts at
-    // startSampling(); sendsInputReports false makes a controller that
-    // samples but never sends.
+    // RAM value, 0 taken as 1, a new one counting from the last sampling)
+    // and sends an input report after every sampling in ReportMode 0, and in
+    // any other mode only after a sampling that saw other levels than the
+    // one before. The sampling starts at startSampling(); sendsInputReports
+    // false makes a controller that samples but never sends.
     bool sendsInputReports = true;
-    std::uint64_t nextSamplingMs = 0;
+    std::uint64_t lastSamplingMs = 0;
     std::uint8_t sampledLevels = 0; // at the last sampling
+    std::uint64_t samplingPeriodMs() const { return std::max<std::uint16_t>(ram[std::size_t(Param::SampleRate)], 1); }
+    std::uint64_t nextSamplingMs() const { return lastSamplingMs + samplingPeriodMs(); }
 
     std::uint16_t &value(Bank bank, Param p) { return (bank == Bank::Ram ? ram : flash)[static_cast<std::size_t>(p)]; }
 
