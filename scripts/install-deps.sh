@@ -4,7 +4,8 @@
 # suite, qemu and Debian's kernel for the HID suite, the packaging tools:
 # lintian, appstreamcli, hardening-check from devscripts, and the shells whose
 # completions the install tests load; a D-Bus daemon and systemd's checks for
-# the guard service; mingw-w64 and Wine for the Windows cross build).
+# the guard service; mmdebstrap and e2fsprogs for the Debian 12 roots of the
+# package suites; mingw-w64 and Wine for the Windows cross build).
 # Only packages that are missing are installed; run as root or with sudo.
 set -euo pipefail
 
@@ -20,6 +21,7 @@ if [ "${1:-}" = "--tests" ]; then
     desktop-file-utils groff-base man-db ninja-build lintian appstream devscripts bash-completion zsh fish
     qemu-system-x86 linux-image-amd64 busybox-static cpio zstd xz-utils
     dbus-daemon systemd
+    mmdebstrap e2fsprogs
   )
 fi
 
