@@ -34,22 +34,19 @@ debian_root systemd-guest --variant=minbase \
 prepared=$SECONDS
 
 # 0.9's package: the same name, version 0.9, the files that have moved to
-# vnkestrix-headless, a unit enabled on every machine, its maintainer scripts.
+# vnkestrix-headless, and from old_package/ its unit, enabled on every
+# machine, and its maintainer scripts.
 old=$work/old
-dpkg-deb -x "$headless" "$old" && mv "$old/usr/share/doc/vnkestrix-headless" "$old/usr/share/doc/vnkestrix"
-printf '[Service]\nExecStart=/bin/sleep infinity\n[Install]\nWantedBy=multi-user.target\n' >"$old/usr/lib/systemd/system/vnkestrix-guardd.service"
-mkdir "$old/DEBIAN" && cp "$here"/old_package/* "$old/DEBIAN/"
-printf 'Package: vnkestrix\nVersion: 0.9\nArchitecture: %s\nMaintainer: %s\nDescription: the single package of 0.9\n' \
-  "$(dpkg --print-architecture)" "$(dpkg-deb -f "$headless" Maintainer)" >"$old/DEBIAN/control"
-mkdir "$work/data"
-dpkg-deb -b --root-owner-group "$old" "$work/data/vnkestrix_0.9.deb" >/dev/null || fail "cannot build 0.9's package"
+dpkg-deb -x "$headless" "$old" && mv "$old/usr/share/doc/vnkestrix-headless" "$old/usr/share/doc/vnkestrix" &&
+  cp -r "$here/old_package/." "$old/" && mkdir "$work/data" &&
+  dpkg-deb -b --root-owner-group "$old" "$work/data/vnkestrix_0.9.deb" >/dev/null || fail "cannot build 0.9's package"
 cp "$headless" "$3" "$here/guest_test.sh" "$here/guardd.conf" "$work/data/"
 mkfs.ext4 -q -F -d "$work/data" "$work/data.img" 256M >/dev/null || fail "mkfs.ext4 of the data disk"
 
 accel="-accel tcg"
 [ -w /dev/kvm ] && accel="-accel kvm $accel"
 booted=$SECONDS
-timeout --foreground 900 qemu-system-x86_64 $accel -cpu max -m 1024 -smp 2 -kernel "$kernel" -initrd "$initrd" \
+timeout --foreground 1200 qemu-system-x86_64 $accel -cpu max -m 1024 -smp 2 -kernel "$kernel" -initrd "$initrd" \
   -append "root=/dev/vda rw console=ttyS0 quiet systemd.show_status=0 panic=-1" \
   -drive file="$dir.ext4",format=raw,if=virtio,snapshot=on -drive file="$work/data.img",format=raw,if=virtio,readonly=on \
   -display none -serial file:"$work/console.raw" -monitor none -nic none -no-reboot </dev/null >"$work/qemu.out" 2>&1
