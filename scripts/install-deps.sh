@@ -4,7 +4,8 @@
 # suite, qemu and Debian's kernel for the HID suite, the packaging tools:
 # lintian, appstreamcli, hardening-check from devscripts, and the shells whose
 # completions the install tests load; a D-Bus daemon and systemd's checks for
-# the guard service; mingw-w64 and Wine for the Windows cross build;
+# the guard service; mmdebstrap and e2fsprogs for the Debian 12 roots of the
+# package suites; mingw-w64 and Wine for the Windows cross build;
 # ansible-core with the tools its sanity tests run, promtool and
 # node-exporter for the fleet suite). Installing node-exporter starts
 # Debian's own instance of it; the tests start theirs on a port of their own.
@@ -25,6 +26,7 @@ if [ "${1:-}" = "--tests" ]; then
     dbus-daemon systemd
     ansible-core pylint pycodestyle yamllint python3-voluptuous python3-jinja2 python3-yaml
     prometheus prometheus-node-exporter
+    mmdebstrap e2fsprogs
   )
 fi
 

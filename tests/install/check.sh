@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The install rules and the Debian package from the outside, without root and
+# The install rules and the Debian packages from the outside, without root and
 # without touching the system. "tree" installs the build with DESTDIR into a
-# scratch root; "package" builds the .deb, checks its control data, its
-# maintainer scripts and lintian's verdict, and unpacks it there. Both then
+# scratch root; "package" builds vnkestrix-headless and vnkestrix, checks
+# their control data, maintainer scripts, lintian's verdict and files, that
+# nothing in the headless one needs a graphics library, and unpacks both
+# there. Both then
 # check the same tree: exactly the files of installed_files.txt, each valid
 # for the tool that reads it, and programs that find their private libredi.
 # The tree goes under /opt/vnkestrix, not the configured prefix: `cmake
@@ -13,37 +15,40 @@
 mode=$1 tool=$2 build=$3 source_dir=$4 libdir=$5 root=$work/root
 need desktop-file-validate appstreamcli systemd-analyze man readelf
 export LC_ALL=C.UTF-8 MANWIDTH=200
+# listing ROOT: its files and modes as installed_files.txt writes them.
+listing() {
+  (cd "$1" && find . ! -type d -printf '%m %p\n' | sed "s| \./${prefix#/}/| |; s| $libdir/vnkestrix/| LIBDIR/vnkestrix/|" | sort)
+}
 if [ "$mode" = tree ]; then
   prefix=/opt/vnkestrix
   DESTDIR=$root "$tool" --install "$build" --prefix $prefix >"$work/install.out" 2>&1 || fail "cmake --install: $(cat "$work/install.out")"
 else
   need lintian dpkg-deb hardening-check
   prefix=/usr
-  # With the Makefile generator CPack would first build every target; this
-  # test packages what the build made.
-  (cd "$work" && "$tool" --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" -D CPACK_CMAKE_GENERATOR=Ninja) \
-    >"$work/cpack.out" 2>&1 || fail "cpack -G DEB: $(cat "$work/cpack.out")"
-  deb=$(echo "$work"/out/vnkestrix_*.deb)
-  [ "$(dpkg-deb -f "$deb" Package Version Architecture)" = "Package: vnkestrix
-Version: $6
-Architecture: $(dpkg --print-architecture)" ] || fail "control data: $(dpkg-deb -f "$deb")"
-  # What dpkg-shlibdeps finds, and the platform plugins that Qt loads with dlopen.
-  depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//')
-  for needed in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libhidapi-hidraw0 libsqlite3-0 qt6-qpa-plugins; do
-    grep -qxF "$needed" <<<"$depends" || fail "Depends lacks $needed"
+  . "$(dirname "$0")/../systemd/debian_root.sh"
+  make_debs "$tool" "$build"
+  while read -r package field want; do
+    dpkg-deb -f "$debs/${package}_$6_"*.deb "$field" | tr ',' '\n' | sed 's/^ *//; s/ *$//; p; s/ (.*//' |
+      grep -qxF -- "$want" || fail "$package's $field lacks $want"
+  done < <(grep -v '^#' "$(dirname "$0")/package_relations.txt" | sed "s/VERSION/$6/; s/ARCH/$(dpkg --print-architecture)/")
+  for deb in "$headless" "$window"; do
+    name=$(dpkg-deb -f "$deb" Package)
+    lintian --fail-on error,warning "$deb" >"$work/lintian.out" 2>&1 || fail "lintian $name: $(grep -E '^[EW]: ' "$work/lintian.out")"
+    dpkg-deb -x "$deb" "$work/$name"
+    dpkg-deb -x "$deb" "$root"
+    diff <(awk -v p="$name" '$3 == p { print $1, $2 }' "$(dirname "$0")/installed_files.txt" | sort) <(listing "$work/$name") ||
+      fail "$name's files differ from its rows of installed_files.txt (< expected, > packaged)"
   done
-  dpkg-deb -e "$deb" "$work/control"
-  for script in postinst prerm postrm; do [ -x "$work/control/$script" ] || fail "no executable $script"; done
-  lintian --fail-on error,warning "$deb" >"$work/lintian.out" 2>&1 || fail "lintian: $(grep -E '^[EW]: ' "$work/lintian.out")"
-  dpkg-deb -x "$deb" "$root"
-  # Every ELF file of the package hardened as Debian's are (cmake/Hardening.cmake).
+  # No program or library of the headless package needs a graphics library.
+  ! find "$work/vnkestrix-headless" -type f -exec sh -c 'readelf -h "$0" >/dev/null 2>&1 && readelf -d "$0"' {} \; |
+    sed -n 's/.*(NEEDED).*\[\(.*\)\]/\L\1/p' | grep -E "$forbidden" || fail "vnkestrix-headless's programs need the libraries above"
+  # Every ELF file of the packages hardened as Debian's are (cmake/Hardening.cmake).
   mapfile -t elfs < <(find "$root" -type f -exec sh -c 'readelf -h "$0" >/dev/null 2>&1' {} \; -print)
   hardening-check --quiet "${@:7}" "${elfs[@]}" >"$work/hardening.out" || fail "hardening-check: $(cat "$work/hardening.out")"
 fi
 p=$root$prefix
 
-diff <(grep -v '^#' "$(dirname "$0")/installed_files.txt" | sort) \
-  <(cd "$root" && find . ! -type d -printf '%m %p\n' | sed "s| \./${prefix#/}/| |; s| $libdir/vnkestrix/| LIBDIR/vnkestrix/|" | sort) ||
+diff <(grep -v '^#' "$(dirname "$0")/installed_files.txt" | cut -d' ' -f1,2 | sort) <(listing "$root") ||
   fail "the installed files differ from installed_files.txt (< expected, > installed)"
 
 # RUNPATH, not RPATH, which would take precedence over LD_LIBRARY_PATH and
