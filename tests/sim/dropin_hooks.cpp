@@ -20,7 +20,13 @@
 #include <mutex>
 #include <sstream>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <process.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -51,13 +57,28 @@ bool flag(const char *name)
     return value == "1";
 }
 
+// Windows' rename() refuses to replace a file that exists.
+bool renameOver(const std::string &from, const std::string &to)
+{
+#ifdef _WIN32
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
 // Written aside and renamed, so that a reader never sees half a file.
 void writeState()
 {
-    const std::string text = sim::stateText(), temp = file.path + ".tmp." + std::to_string(::getpid());
+#ifdef _WIN32
+    const int pid = ::_getpid();
+#else
+    const int pid = ::getpid();
+#endif
+    const std::string text = sim::stateText(), temp = file.path + ".tmp." + std::to_string(pid);
     if (file.path.empty() || text == file.written)
         return;
-    if (!(std::ofstream(temp, std::ios::binary) << text << std::flush) || std::rename(temp.c_str(), file.path.c_str()) != 0)
+    if (!(std::ofstream(temp, std::ios::binary) << text << std::flush) || !renameOver(temp, file.path))
         die("cannot write " + file.path + ": " + std::strerror(errno));
     file.written = text;
 }
@@ -128,10 +149,10 @@ void sim::detail::beforeCall(const char *device)
 }
 
 // The line is on disk before the call returns, so it survives the program's
-// abort; the log in memory would only grow.
+// abort; the log in memory would only grow. Binary: the same lines on Windows.
 void sim::detail::afterCall(const Call &call)
 {
-    if (!logPath.empty() && !(std::ofstream(logPath, std::ios::app) << call.line() << std::endl))
+    if (!logPath.empty() && !(std::ofstream(logPath, std::ios::app | std::ios::binary) << call.line() << std::endl))
         die("cannot append to " + logPath);
     writeState();
     clearCalls();
