@@ -16,17 +16,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#include <process.h>
-#include <windows.h>
-#else
 #include <unistd.h>
-#endif
 
 namespace {
 
@@ -57,29 +52,18 @@ bool flag(const char *name)
     return value == "1";
 }
 
-// Windows' rename() refuses to replace a file that exists.
-bool renameOver(const std::string &from, const std::string &to)
-{
-#ifdef _WIN32
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
-// Written aside and renamed, so that a reader never sees half a file.
+// Written aside and renamed, so that a reader never sees half a file. The
+// filesystem library's rename replaces the old file on Windows too, where
+// rename() refuses to.
 void writeState()
 {
-#ifdef _WIN32
-    const int pid = ::_getpid();
-#else
-    const int pid = ::getpid();
-#endif
-    const std::string text = sim::stateText(), temp = file.path + ".tmp." + std::to_string(pid);
+    const std::string text = sim::stateText(), temp = file.path + ".tmp." + std::to_string(::getpid());
     if (file.path.empty() || text == file.written)
         return;
-    if (!(std::ofstream(temp, std::ios::binary) << text << std::flush) || !renameOver(temp, file.path))
-        die("cannot write " + file.path + ": " + std::strerror(errno));
+    std::error_code renamed;
+    if (!(std::ofstream(temp, std::ios::binary) << text << std::flush)
+        || (std::filesystem::rename(temp, file.path, renamed), renamed))
+        die("cannot write " + file.path + ": " + (renamed ? renamed.message() : std::strerror(errno)));
     file.written = text;
 }
 

@@ -12,16 +12,9 @@ rm -rf "$out" && mkdir -p "$out"
 # The steps of case $1 in table $2: its lines up to the next case, without
 # comments and blank lines.
 case_steps() { awk -v name="== $1" '$0 == name { on = 1; next } /^== / { on = 0 } on && /^[^#]/' "$2"; }
-# The text of a step with \n, \t and <C*N> written out, and a "." after it
-# that keeps trailing line breaks through $(...).
-expanded() {
-  local text=${1//\\n/$'\n'}
-  text=${text//\\t/$'\t'}
-  while [[ $text =~ \<(.)\*([0-9]+)\> ]]; do
-    text=${text/"${BASH_REMATCH[0]}"/$(printf "%${BASH_REMATCH[2]}s" "" | tr ' ' "${BASH_REMATCH[1]}")}
-  done
-  printf '%s.' "$text"
-}
+# The text of a step with \n and \t written out, and a "." after it that
+# keeps trailing line breaks through $(...).
+expanded() { local text=${1//\\n/$'\n'}; printf '%s.' "${text//\\t/$'\t'}"; }
 
 # Runs the program with the words of $1: leading VAR=VALUE words for this
 # run only, a last word <FILE its standard input. A refusal (exit code 2)

@@ -18,13 +18,9 @@ patience=120 # Wine starts slowly, the more so on a loaded machine
 . "$here/../support/x_session.sh"
 . "$e2e/user_steps.sh"
 
-# The programs' file formats are checked in the built files: the window a
-# GUI program (subsystem 2), the CLI a console one (3).
-for row in "vnkestrix.exe 2" "vnkestrix-cli.exe 3"; do
-  read -r exe subsystem <<<"$row"
-  x86_64-w64-mingw32-objdump -p "$folder/$exe" | grep -Eq "^Subsystem[[:space:]]+0*$subsystem\b" ||
-    fail "$exe: not subsystem $subsystem"
-done
+# The window is a GUI program (subsystem 2), the CLI a console one (3).
+subsystem() { x86_64-w64-mingw32-objdump -p "$folder/$1" | grep -Eq "^Subsystem\s+0*$2\s"; }
+subsystem vnkestrix.exe 2 && subsystem vnkestrix-cli.exe 3 || fail "the programs' subsystems"
 
 export REDI_SIM_STATE=$(windows_path "$out/controller.state")
 start() {
