@@ -8,6 +8,7 @@
 out=$2 linux_cases=$3 own_cases=$(dirname "$0")/cli_cases.txt
 rm -rf "$out" && mkdir -p "$out"
 . "$(dirname "$0")/wine_session.sh" "$1"
+program_folder
 
 # The steps of case $1 in table $2: its lines up to the next case, without
 # comments and blank lines.

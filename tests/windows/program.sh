@@ -14,6 +14,7 @@ out=$2 here=$(dirname "$0")
 e2e=$here/../e2e
 rm -rf "$out" && mkdir -p "$out"
 . "$here/wine_session.sh" "$1"
+program_folder
 patience=120 # Wine starts slowly, the more so on a loaded machine
 . "$here/../support/x_session.sh"
 . "$e2e/user_steps.sh"
