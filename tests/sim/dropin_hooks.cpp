@@ -53,16 +53,16 @@ bool flag(const char *name)
 }
 
 // Written aside and renamed, so that a reader never sees half a file. The
-// filesystem library's rename replaces the old file on Windows too, where
-// rename() refuses to.
+// file is closed first and renamed by the filesystem library: Windows
+// renames neither an open file nor, with rename(), over an existing one.
 void writeState()
 {
     const std::string text = sim::stateText(), temp = file.path + ".tmp." + std::to_string(::getpid());
     if (file.path.empty() || text == file.written)
         return;
+    const bool written = static_cast<bool>(std::ofstream(temp, std::ios::binary) << text << std::flush);
     std::error_code renamed;
-    if (!(std::ofstream(temp, std::ios::binary) << text << std::flush)
-        || (std::filesystem::rename(temp, file.path, renamed), renamed))
+    if (!written || (std::filesystem::rename(temp, file.path, renamed), renamed))
         die("cannot write " + file.path + ": " + (renamed ? renamed.message() : std::strerror(errno)));
     file.written = text;
 }

@@ -7,6 +7,7 @@
 . "$(dirname "$0")/../support/suite.sh"
 out=$2 linux_cases=$3 own_cases=$(dirname "$0")/cli_cases.txt
 rm -rf "$out" && mkdir -p "$out"
+unset DISPLAY WAYLAND_DISPLAY
 . "$(dirname "$0")/wine_session.sh" "$1"
 program_folder
 

@@ -13,16 +13,19 @@
 out=$2 here=$(dirname "$0")
 e2e=$here/../e2e
 rm -rf "$out" && mkdir -p "$out"
-. "$here/wine_session.sh" "$1"
-program_folder
 patience=120 # Wine starts slowly, the more so on a loaded machine
 . "$here/../support/x_session.sh"
 . "$e2e/user_steps.sh"
+# Wine's first process and its desktop on that X server.
+. "$here/wine_session.sh" "$1"
+program_folder
 
 # The window is a GUI program (subsystem 2), the CLI a console one (3).
 subsystem() { x86_64-w64-mingw32-objdump -p "$folder/$1" | grep -Eq "^Subsystem\s+0*$2\s"; }
 subsystem vnkestrix.exe 2 && subsystem vnkestrix-cli.exe 3 || fail "the programs' subsystems"
 
+# Qt for Windows picks its own platform plugin.
+unset QT_QPA_PLATFORM
 export REDI_SIM_STATE=$(windows_path "$out/controller.state")
 start() {
   scenario=$1
