@@ -55,8 +55,8 @@ run_case() {
       run) run "${rest#* }"; [ "$code" = "${rest%% *}" ] || failed "exit code $code" ;;
       out|not) IFS='|' read -ra parts <<<"$rest"
         for part in "${parts[@]}"; do
-          cat "$dir/stdout.txt" "$dir/stderr.txt" | grep -qF -- "$part"
-          [ $? = "$([ "$word" = out ] && echo 0 || echo 1)" ] || failed "\"$part\""
+          grep -qF -- "$part" "$dir/stdout.txt" "$dir/stderr.txt" || [ "$word" = not ] || failed "no \"$part\""
+          ! grep -qF -- "$part" "$dir/stdout.txt" "$dir/stderr.txt" || [ "$word" = out ] || failed "\"$part\""
         done ;;
       stdout) [ "$(cat "$dir/stdout.txt"; echo .)" = "$rest." ] || failed "other output" ;;
       json) python3 -c 'import json, sys; sys.exit(json.loads(sys.argv[1]) != json.load(open(sys.argv[2])))' \

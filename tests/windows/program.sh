@@ -32,7 +32,8 @@ start() {
   env "${@:2}" REDI_SIM_LOG="$(windows_path "$out/$1.calls")" "$wine" "$folder/vnkestrix.exe" >"$out/$1.stderr" 2>&1 &
   running=$! && pids+=($!)
 }
-screenshot() { import -window "$main" "$out/windows-$1.png"; }
+# A moment for the page to be drawn: nothing waits on it but the picture.
+screenshot() { sleep 1 && import -window "$main" "$out/windows-$1.png"; }
 
 for row in "Escape 1" "Return 0"; do
   read -r key code <<<"$row"

@@ -7,8 +7,7 @@
 # server runs. Skips (77) with the reason without wine64 or mingw-w64.
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 [ -x "$wine" ] || { echo "SKIP: no wine64 (scripts/install-deps.sh --tests installs it)"; exit 77; }
-wineserver=$(dirname "$wine")/wineserver
-[ -x "$wineserver" ] || wineserver=$(command -v wineserver)
+wineserver=$(dirname "$(realpath "$wine")")/wineserver
 windows_build=$1
 mkdir -p "$windows_build"
 "$(dirname "${BASH_SOURCE[0]}")/../../scripts/build-windows.sh" "$windows_build" >"$out/build.log" 2>&1 ||
