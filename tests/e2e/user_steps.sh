@@ -34,7 +34,11 @@ every_page_once() {
   # Misc.: serial number, sampling rate, S3 mode, the THRM mnemonic (the
   # focus stays on the S3 mode), Save.
   "$page" misc
-  keys "$main" Tab K X 2 0 2 4 Return Tab Tab 1 0 0 Return Tab Down alt+r Tab Tab space
+  keys "$main" Tab K X 2 0 2 4 Return Tab Tab 1 0 0 Return Tab Down alt+r
+  # A mnemonic clicks once the button's press has shown, a moment later:
+  # the save must not overtake the reset (it does under Wine).
+  wait_for "$patience" grep -q ' req=000080000000' "$out/$scenario.calls" || fail "[$scenario] no THRM pin reset"
+  keys "$main" Tab Tab space
   confirm Information
   # GPIO: direction box 2; output boxes 0 and 7 and Write, past the rest of
   # the direction row and the output-mode and standby rows; Read; Save.

@@ -9,7 +9,6 @@ wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 [ -x "$wine" ] || { echo "SKIP: no wine64 (scripts/install-deps.sh --tests installs it)"; exit 77; }
 wineserver=$(dirname "$(realpath "$wine")")/wineserver
 windows_build=$1
-mkdir -p "$windows_build"
 "$(dirname "${BASH_SOURCE[0]}")/../../scripts/build-windows.sh" "$windows_build" >"$out/build.log" 2>&1 ||
   { rc=$?; tail -n 40 "$out/build.log"; [ $rc -eq 77 ] && echo "SKIP: see above"; exit $rc; }
 
