@@ -24,8 +24,18 @@ if [ -z "$qt_version" ]; then
   exit 77
 fi
 toolchain="mingw-w64-x86_64-gcc$($compiler -dumpversion)"
+# What is built. Debian's tarball has no src/3rdparty/wintab, hence
+# no tablet events (the program uses none). A change here gets a new prefix.
+features=(
+  -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
+  -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_opengl=OFF -DINPUT_opengl=no
+  -DFEATURE_dbus=OFF -DFEATURE_testlib=OFF -DFEATURE_printsupport=OFF
+  -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_tabletevent=OFF
+  -DFEATURE_jpeg=OFF -DFEATURE_vulkan=OFF -DFEATURE_accessibility=ON
+)
+features_key=$(printf '%s\n' "${features[@]}" | sha256sum | cut -c1-8)
 cache=${VNKESTRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vnkestrix}
-prefix=$cache/qt-$qt_version-$toolchain
+prefix=$cache/qt-$qt_version-$toolchain-$features_key
 
 # One build at a time: a second caller waits for the first and reuses it.
 mkdir -p "$cache"
@@ -37,7 +47,7 @@ if [ -f "$prefix/.complete" ]; then
 fi
 
 started=$(date +%s)
-work=$cache/work-qt-$qt_version-$toolchain
+work=$cache/work-qt-$qt_version-$toolchain-$features_key
 source_dir=$work/qtbase
 # shellcheck source=lib/debian-source.sh
 . scripts/lib/debian-source.sh
@@ -49,8 +59,6 @@ fi
 # The toolchain file links programs with -static; Qt's DLLs instead share
 # one C++ runtime (libstdc++-6.dll, libgcc_s_seh-1.dll, libwinpthread-1.dll),
 # which the program's Qt-linked executables then use as well.
-# Debian's tarball has no src/3rdparty/wintab, hence no tablet events (the
-# program uses none).
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 echo "build-qt-windows: configuring Qt for Windows in $work/build" >&2
@@ -59,11 +67,7 @@ cmake -S "$source_dir" -B "$work/build" "${generator[@]}" \
   -DCMAKE_EXE_LINKER_FLAGS= -DCMAKE_SHARED_LINKER_FLAGS= \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
-  -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
-  -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_opengl=OFF -DINPUT_opengl=no \
-  -DFEATURE_dbus=OFF -DFEATURE_testlib=OFF -DFEATURE_printsupport=OFF \
-  -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_tabletevent=OFF \
-  -DFEATURE_jpeg=OFF -DFEATURE_vulkan=OFF -DFEATURE_accessibility=ON \
+  "${features[@]}" \
   >"$work/configure.log" 2>&1 || { tail -n 40 "$work/configure.log" >&2; exit 1; }
 echo "build-qt-windows: building (about half an hour on 2 cores)" >&2
 cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1 ||
