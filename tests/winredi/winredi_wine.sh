@@ -6,14 +6,12 @@
 # Exit code 77 (a skip, with the reason): no wine64, mingw-w64 or hidapi source.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd) build=$(realpath -m "$1")
-wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-[ -x "$wine" ] || { echo "SKIP: no wine64 (scripts/install-deps.sh --tests installs it)"; exit 77; }
-mkdir -p "$build" && "$here/../../scripts/build-windows.sh" "$build" >"$build/build.log" 2>&1 ||
-  { rc=$?; tail -n 40 "$build/build.log"; [ $rc -eq 77 ] && echo "SKIP: see above"; exit $rc; }
+# shellcheck source=../support/windows_build.sh
+. "$here/../support/windows_build.sh"
+need_wine "$build"
+windows_build "$build"
 probe=$build/tests/winredi/redi_probe.exe
-export WINEPREFIX=$build/wine-prefix WINEDEBUG=-all
-unset DISPLAY WAYLAND_DISPLAY
-trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null' EXIT
+fifos=$(mktemp -d) && trap 'rm -rf "$fifos"; "$(dirname "$wine")/wineserver" -k 2>/dev/null' EXIT
 failed=0
 
 "$wine" "$probe" choice <"$here/device_choice.txt" | tr -d '\r' >"$build/device_choice.out"
@@ -21,7 +19,6 @@ diff -u "$here/device_choice.txt" "$build/device_choice.out" || failed=1
 
 # Each probe runs with a FIFO on either side, so that rows can wait for its
 # next line and tell a holder when to let go.
-fifos=$(mktemp -d) && trap 'rm -rf "$fifos"; "$(dirname "$wine")/wineserver" -k 2>/dev/null' EXIT
 declare -A paths pid in out
 title=""
 fail() { echo "FAIL: $title: $*"; failed=1; }
