@@ -27,14 +27,12 @@ else
   cp "$build/platform/redi/redi.dll" "$stage/"
   echo "a plugin's place" >"$stage/platforms/qwindows.dll"
 fi
-cp -r "$stage" "$work/stage-0.9" && echo "a file that 1.0 no longer ships" >"$work/stage-0.9/retired.txt"
-cp -r "$stage" "$work/stage-1.0"
 for v in 0.9 1.0; do
+  cp -r "$stage" "$work/stage-$v" && [ $v = 1.0 ] || echo "a file that 1.0 no longer ships" >"$work/stage-$v/retired.txt"
   "$here/../../scripts/build-msi.sh" "$work/stage-$v" "$out/vnkestrix-$v.msi" "$v" >>"$out/build-msi.log" 2>&1 ||
     fail "build-msi.sh $v, see $out/build-msi.log"
 done
-properties=$(msiinfo export "$out/vnkestrix-1.0.msi" Property)
-grep -q $'^ALLUSERS\t1' <<<"$properties" || fail "the package is not per machine"
+[[ $(msiinfo export "$out/vnkestrix-1.0.msi" Property) == *$'\nALLUSERS\t1\r'* ]] || fail "the package is not per machine"
 
 "$wine" wineboot -i >"$out/wineboot.log" 2>&1
 guard='HKLM\SOFTWARE\Vantrel\Brivane'
@@ -57,19 +55,13 @@ while read -r step arg; do
       flag=/i && [ "$step" = remove ] && flag=/x
       "$wine" msiexec $flag "Z:$out/vnkestrix-$arg.msi" /qn >>"$out/msiexec.log" 2>&1 || fail "$step $arg: msiexec exit $?" ;;
     folder)
-      if [ "$arg" = none ]; then
-        [ ! -e "$installed" ] || fail "removal left: $(find "$installed" | head)"
-      else
-        diff -r "$work/stage-$arg" "$installed" || fail "the installed folder is not $arg's"
-      fi ;;
+      [ "$arg" = none ] && { [ ! -e "$installed" ] || fail "removal left: $(find "$installed" | head)"; } ||
+        diff -r "$work/stage-$arg" "$installed" || fail "the installed folder is not $arg's" ;;
     shortcut)
       found=$(shortcuts)
-      if [ "$arg" = none ]; then
-        [ -z "$found" ] || fail "removal left the shortcut $found"
-      else
-        [ "$(printf '%s' "$found" | grep -c .)" = 1 ] || fail "shortcuts: '$found'"
-        strings -a "$found" | grep -qxF 'C:\Program Files\VnKestrix\vnkestrix.exe' || fail "the shortcut leads elsewhere"
-      fi ;;
+      [ "$arg" = none ] && { [ -z "$found" ] || fail "removal left the shortcut $found"; } && continue
+      [ "$(printf '%s' "$found" | grep -c .)" = 1 ] || fail "shortcuts: '$found'"
+      strings -a "$found" | grep -qxF 'C:\Program Files\VnKestrix\vnkestrix.exe' || fail "the shortcut leads elsewhere" ;;
     products) [ "$(products)" = "${arg/none/}" ] || fail "installed versions: '$(products)', not '$arg'" ;;
     starts)
       [ -z "$untried" ] || continue

@@ -10,61 +10,32 @@
 #include "redi_node.h"
 
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
 
 namespace {
 
-int say(const char *line)
+int say(const char *line, int code = 0)
 {
     std::printf("%s\n", line);
     std::fflush(stdout);
-    return 0;
+    return code;
 }
 
-int hold(const std::string &path)
+int lockAndSay(const std::string &command, const std::string &path)
 {
     const int fd = redi::node::open(path);
-    if (fd < 0 || !redi::node::lock(fd, 0))
-        return say("not held"), 1;
-    say("held");
-    std::string line;
-    std::getline(std::cin, line);
-    redi::node::unlock(fd);
-    return say("released");
-}
-
-int take(const std::string &path)
-{
-    const int fd = redi::node::open(path);
-    if (fd < 0)
-        return say("no lock"), 1;
-    if (!redi::node::lock(fd, 0)) {
-        say("busy");
-        if (!redi::node::lock(fd, 60000))
-            return say("still busy"), 1;
+    if (command == "hold") {
+        if (fd < 0 || !redi::node::lock(fd, 0))
+            return say("not held", 1);
+        say("held");
+        std::string line;
+        std::getline(std::cin, line);
+    } else if (fd < 0 || (!redi::node::lock(fd, 0) && (say("busy"), !redi::node::lock(fd, 60000)))) {
+        return say("still busy", 1);
     }
     redi::node::unlock(fd);
-    return say("taken");
-}
-
-int choice()
-{
-    std::string row;
-    while (std::getline(std::cin, row)) {
-        if (row.empty() || row[0] == '#') {
-            std::printf("%s\n", row.c_str());
-            continue;
-        }
-        std::string value = row.substr(0, row.find(" => "));
-        const redi::DeviceChoice parsed = redi::parseDeviceChoice(value == "(unset)" ? nullptr : value.c_str());
-        std::string said = redi::describeDeviceChoice(parsed);
-        if (parsed.kind == redi::DeviceChoice::Kind::Path)
-            said += " = " + redi::node::resolve(parsed.path);
-        std::printf("%s => %s\n", value.c_str(), said.c_str());
-    }
-    return 0;
+    return say(command == "hold" ? "released" : "taken");
 }
 
 } // namespace
@@ -72,12 +43,17 @@ int choice()
 int main(int argc, char **argv)
 {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "hold" && argc == 3)
-        return hold(argv[2]);
-    if (command == "take" && argc == 3)
-        return take(argv[2]);
-    if (command == "choice" && argc == 2)
-        return choice();
-    std::fprintf(stderr, "usage: redi_probe hold PATH | take PATH | choice\n");
-    return 2;
+    if ((command == "hold" || command == "take") && argc == 3)
+        return lockAndSay(command, argv[2]);
+    if (command != "choice")
+        return std::fprintf(stderr, "usage: redi_probe hold PATH | take PATH | choice\n"), 2;
+    for (std::string row; std::getline(std::cin, row);) {
+        const std::string value = row.substr(0, row.find(" => "));
+        const auto parsed = redi::parseDeviceChoice(value == "(unset)" ? nullptr : value.c_str());
+        std::string said = redi::describeDeviceChoice(parsed);
+        if (parsed.kind == redi::DeviceChoice::Kind::Path)
+            said += " = " + redi::node::resolve(parsed.path);
+        std::printf("%s\n", row.empty() || row[0] == '#' ? row.c_str() : (value + " => " + said).c_str());
+    }
+    return 0;
 }

@@ -4,54 +4,39 @@
 # processes (lock_turns.txt).
 #   winredi_wine.sh WINDOWS-BUILD-DIR
 # Exit code 77 (a skip, with the reason): no wine64, mingw-w64 or hidapi source.
-set -uo pipefail
+. "$(dirname "$0")/../support/suite.sh"
 here=$(cd "$(dirname "$0")" && pwd) build=$(realpath -m "$1")
-# shellcheck source=../support/windows_build.sh
 . "$here/../support/windows_build.sh"
 need_wine "$build"
 windows_build "$build"
 probe=$build/tests/winredi/redi_probe.exe
-fifos=$(mktemp -d) && trap 'rm -rf "$fifos"; "$(dirname "$wine")/wineserver" -k 2>/dev/null' EXIT
-failed=0
+trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null; rm -rf "$work"' EXIT
 
-"$wine" "$probe" choice <"$here/device_choice.txt" | tr -d '\r' >"$build/device_choice.out"
-diff -u "$here/device_choice.txt" "$build/device_choice.out" || failed=1
+"$wine" "$probe" choice <"$here/device_choice.txt" | tr -d '\r' >"$work/device_choice.out"
+diff -u "$here/device_choice.txt" "$work/device_choice.out" || fail "REDI_DEVICE read otherwise"
 
 # Each probe runs with a FIFO on either side, so that rows can wait for its
-# next line and tell a holder when to let go.
-declare -A paths pid in out
-title=""
-fail() { echo "FAIL: $title: $*"; failed=1; }
-end_case() {
-  for p in "${!pid[@]}"; do
-    eval "exec ${in[$p]}>&- ${out[$p]}<&-"
-    kill -9 "${pid[$p]}" 2>/dev/null
-    wait "${pid[$p]}" 2>/dev/null
-  done
-  pid=() in=() out=()
-}
+# next line and tell a holder when to let go; a case's probes end with it.
+declare -A paths pid
+end_case() { for p in "${!pid[@]}"; do kill -9 "${pid[$p]}"; wait "${pid[$p]}"; done 2>/dev/null; pid=(); }
 while read -r first second rest; do
-  case "$first" in
-    '#'* | '') continue ;;
-    path) paths[$second]=$rest; continue ;;
-    ==) end_case; title="$second $rest"; continue ;;
-  esac
-  p=$first
-  case "$second" in
-    hold | take)
-      mkfifo "$fifos/$p.in" "$fifos/$p.out"
-      "$wine" "$probe" "$second" "${paths[$rest]}" <"$fifos/$p.in" >"$fifos/$p.out" 2>&1 &
-      pid[$p]=$! in[$p]=$((10 + 2 * ${#pid[@]})) out[$p]=$((11 + 2 * ${#pid[@]}))
-      eval "exec ${in[$p]}>\"\$fifos/\$p.in\" ${out[$p]}<\"\$fifos/\$p.out\""
-      rm "$fifos/$p.in" "$fifos/$p.out" ;;
-    says)
-      line="" && read -r line <&"${out[$p]}"
-      [ "${line%$'\r'}" = "$rest" ] || fail "$p said '${line%$'\r'}', not '$rest'" ;;
-    release) echo >&"${in[$p]}" ;;
-    killed) kill -9 "${pid[$p]}" && wait "${pid[$p]}" 2>/dev/null ;;
+  case "$first $second" in
+    '#'* | ' ') ;;
+    path\ *) paths[$second]=$rest ;;
+    ==\ *) end_case && title="$second $rest" ;;
+    *\ hold | *\ take)
+      rm -f "$work/$first".* && mkfifo "$work/$first.in" "$work/$first.out"
+      "$wine" "$probe" "$second" "${paths[$rest]}" <"$work/$first.in" >"$work/$first.out" 2>&1 &
+      pid[$first]=$!
+      exec {in}>"$work/$first.in" {out}<"$work/$first.out"
+      eval "in_$first=$in out_$first=$out" ;;
+    *\ says)
+      line="" && read -r line <&"$(eval echo "\$out_$first")"
+      [ "${line%$'\r'}" = "$rest" ] || fail "$title: $first said '${line%$'\r'}', not '$rest'" ;;
+    *\ release) echo >&"$(eval echo "\$in_$first")" ;;
+    *\ killed) kill -9 "${pid[$first]}" && wait "${pid[$first]}" 2>/dev/null ;;
     *) fail "unknown row: $first $second $rest" ;;
   esac
 done <"$here/lock_turns.txt"
 end_case
-[ $failed -eq 0 ] && echo "device choice and exchange lock as expected"
-exit $failed
+echo "device choice and exchange lock as expected"
