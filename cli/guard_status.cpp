@@ -12,7 +12,9 @@
 #include <QJsonObject>
 #include <QMap>
 
+#ifndef _WIN32
 #include <signal.h>
+#endif
 
 namespace {
 
@@ -38,6 +40,11 @@ QMap<QString, QString> readStatus()
 
 bool serviceRunning(const QString &pidText)
 {
+#ifdef _WIN32
+    // No guard service of ours runs on Windows.
+    Q_UNUSED(pidText);
+    return false;
+#else
     bool ok = false;
     const int pid = pidText.toInt(&ok);
     if (!ok || pid <= 0 || (::kill(pid, 0) != 0 && errno != EPERM))
@@ -45,6 +52,7 @@ bool serviceRunning(const QString &pidText)
     QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
     // The kernel keeps 15 characters of the name.
     return comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("vnkestrix-guard");
+#endif
 }
 
 } // namespace

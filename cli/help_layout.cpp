@@ -5,8 +5,16 @@
 
 #include <algorithm>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -59,9 +67,15 @@ QString wrappedLine(const QString &line, int width)
 
 int helpWidth()
 {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO console{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &console))
+        return std::max(console.srWindow.Right - console.srWindow.Left + 1, narrowest);
+#else
     winsize size{};
     if (::isatty(STDOUT_FILENO) && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return std::max(static_cast<int>(size.ws_col), narrowest);
+#endif
     return 80;
 }
 

@@ -1,6 +1,7 @@
 // Why no controller answered, told so that the user knows what to do: the
 // node that is there but may not be opened, the access missing, and the
-// likely cause with its fix. Linux only; plain C++, shared by the window and
+// likely cause with its fix (on Linux; Windows has no node owners to
+// explain: controller_access_windows.cpp). Plain C++, shared by the window and
 // the CLI.
 #pragma once
 

@@ -10,11 +10,9 @@
 . "$(dirname "$0")/../support/suite.sh"
 here=$(cd "$(dirname "$0")" && pwd) build=$(realpath -m "$1") out=$(realpath -m "$2")
 need wixl wixl-heat msiinfo
-. "$here/../support/windows_build.sh"
-need_wine "$out"
-windows_build "$build"
 rm -rf "$out" && mkdir -p "$out"
-trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null; rm -rf "$work"' EXIT
+unset DISPLAY WAYLAND_DISPLAY
+. "$here/../windows/wine_session.sh" "$build"
 version=$(sed -n 's/^project(VnKestrix VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
 
 stage=$work/stage untried=""
@@ -34,8 +32,7 @@ for v in 0.9 1.0; do
 done
 [[ $(msiinfo export "$out/vnkestrix-1.0.msi" Property) == *$'\nALLUSERS\t1\r'* ]] || fail "the package is not per machine"
 
-"$wine" wineboot -i >"$out/wineboot.log" 2>&1
-guard='HKLM\SOFTWARE\Vantrel\Brivane'
+guard=$guard_key
 "$wine" reg add "$guard" /v GpioTrigger0 /t REG_DWORD /d 7 /f >/dev/null || fail "reg add"
 installed="$WINEPREFIX/drive_c/Program Files/VnKestrix"
 # Wine puts a per-machine package's shortcuts in the user's Start menu, Windows in everyone's.

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -51,14 +52,18 @@ bool flag(const char *name)
     return value == "1";
 }
 
-// Written aside and renamed, so that a reader never sees half a file.
+// Written aside and renamed, so that a reader never sees half a file. The
+// file is closed first and renamed by the filesystem library: Windows
+// renames neither an open file nor, with rename(), over an existing one.
 void writeState()
 {
     const std::string text = sim::stateText(), temp = file.path + ".tmp." + std::to_string(::getpid());
     if (file.path.empty() || text == file.written)
         return;
-    if (!(std::ofstream(temp, std::ios::binary) << text << std::flush) || std::rename(temp.c_str(), file.path.c_str()) != 0)
-        die("cannot write " + file.path + ": " + std::strerror(errno));
+    const bool written = static_cast<bool>(std::ofstream(temp, std::ios::binary) << text << std::flush);
+    std::error_code renamed;
+    if (!written || (std::filesystem::rename(temp, file.path, renamed), renamed))
+        die("cannot write " + file.path + ": " + (renamed ? renamed.message() : std::strerror(errno)));
     file.written = text;
 }
 
@@ -128,10 +133,10 @@ void sim::detail::beforeCall(const char *device)
 }
 
 // The line is on disk before the call returns, so it survives the program's
-// abort; the log in memory would only grow.
+// abort; the log in memory would only grow. Binary: the same lines on Windows.
 void sim::detail::afterCall(const Call &call)
 {
-    if (!logPath.empty() && !(std::ofstream(logPath, std::ios::app) << call.line() << std::endl))
+    if (!logPath.empty() && !(std::ofstream(logPath, std::ios::app | std::ios::binary) << call.line() << std::endl))
         die("cannot append to " + logPath);
     writeState();
     clearCalls();

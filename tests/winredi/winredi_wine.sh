@@ -2,15 +2,14 @@
 # redi.dll's Windows-only parts that need no device, under Wine: REDI_DEVICE
 # read as on Linux (device_choice.txt) and the exchange lock between
 # processes (lock_turns.txt).
-#   winredi_wine.sh WINDOWS-BUILD-DIR
+#   winredi_wine.sh WINDOWS-BUILD-DIR OUT
 # Exit code 77 (a skip, with the reason): no wine64, mingw-w64 or hidapi source.
 . "$(dirname "$0")/../support/suite.sh"
-here=$(cd "$(dirname "$0")" && pwd) build=$(realpath -m "$1")
-. "$here/../support/windows_build.sh"
-need_wine "$build"
-windows_build "$build"
-probe=$build/tests/winredi/redi_probe.exe
-trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null; rm -rf "$work"' EXIT
+here=$(cd "$(dirname "$0")" && pwd) out=$(realpath -m "$2")
+rm -rf "$out" && mkdir -p "$out"
+unset DISPLAY WAYLAND_DISPLAY
+. "$here/../windows/wine_session.sh" "$(realpath -m "$1")"
+probe=$windows_build/tests/winredi/redi_probe.exe
 
 "$wine" "$probe" choice <"$here/device_choice.txt" | tr -d '\r' >"$work/device_choice.out"
 diff -u "$here/device_choice.txt" "$work/device_choice.out" || fail "REDI_DEVICE read otherwise"

@@ -1,0 +1,62 @@
+# Sourced by the suites that drive the program's window (after
+# support/x_session.sh): the steps of a user, the same on every platform, so
+# that every platform's program makes controller_calls.txt's calls and
+# stores guard_store.txt's table.
+main_title="Vantrel Kestrix 0.9" question_title="No emmbedded controller found"
+
+# No controller: the question comes before the main window; key $1 answers
+# it, and the program ends with exit code $2. In demo mode no page, not even
+# GPIO's Write, reaches the library, where any call would fail.
+answer_question() {
+  appears "$question_title"
+  local question=$window
+  ! shown "$main_title" || fail "[$scenario] the main window is there while the question is open"
+  keys "$question" "$1"
+  if [ "$2" = 0 ]; then
+    appears "$main_title"
+    keys "$window" ctrl+Tab 'Tab*33' space ctrl+Tab ctrl+Tab ctrl+q
+  fi
+  ends_with "$2"
+  [ "$(calls)" = "Usk_FindSensor_a - sel=19 args=0,0,0,0,0,0 rejected" ] || fail "[$scenario] calls: $(calls)"
+}
+
+# With the controller: one change and the save on every page, the actions,
+# the GPIO lines and the guard table, leaving the main window ($main) on the
+# Guard page. The focus starts on the tab bar, and moves to a page's first
+# field when the page is opened from a save button. $1, if given, is called
+# with each page's name once the page is shown; $2 is the title of the box
+# the Guard page's save ends in (a save that worked: "Settings saved").
+every_page_once() {
+  local page=${1:-:}
+  appears "$main_title"
+  main=$window
+  ! shown "$question_title" || fail "[$scenario] the demo-mode question with the controller there"
+  # Misc.: serial number, sampling rate, S3 mode, the THRM mnemonic (the
+  # focus stays on the S3 mode), Save.
+  "$page" misc
+  keys "$main" Tab K X 2 0 2 4 Return Tab Tab 1 0 0 Return Tab Down alt+r Tab Tab space
+  confirm Information
+  # GPIO: direction box 2; output boxes 0 and 7 and Write, past the rest of
+  # the direction row and the output-mode and standby rows; Read; Save.
+  keys "$main" ctrl+Tab
+  "$page" gpio
+  keys "$main" Tab Tab space 'Tab*22' space 'Tab*7' space Tab space 'Tab*9' space Tab space
+  confirm Information
+  # Watchdog: through mode and delay to the strobe; the sources "Interrupt
+  # Out", "Feature Report", "USB Host Polling"; past "SCH GPIO" to "Serve
+  # Watchdog"; Save.
+  keys "$main" ctrl+Tab
+  "$page" watchdog
+  keys "$main" Tab Tab 1 period 3 Return Tab Tab Tab space Tab Tab space Tab Tab space
+  confirm Information
+  # Power Management: the first box, then past the other three to Save.
+  keys "$main" ctrl+Tab
+  "$page" power-management
+  keys "$main" Tab space 'Tab*4' space
+  confirm Information
+  # Guard: each row is a level box, then an action box.
+  keys "$main" ctrl+Tab
+  "$page" guard
+  keys "$main" 'Tab*7' Down Down 'Tab*9' Down 'Tab*4' space
+  confirm "${2:-Settings saved}"
+}
