@@ -31,9 +31,12 @@ if [ "${1:-}" = "--tests" ]; then
 fi
 
 # The Windows cross build and Wine (64-bit only, no i386 architecture needed)
-# for the registry conformance test; it reports a skip where they are missing.
+# for the Windows tests, wixl and msitools for the installer, python3-pefile
+# and icoutils to read the built files' resources; the tests report a skip
+# where they are missing.
 optional=()
-[ "${1:-}" = "--tests" ] && optional=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
+[ "${1:-}" = "--tests" ] && optional=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+                                     wixl msitools python3-pefile icoutils)
 
 missing() {
   for p in "$@"; do

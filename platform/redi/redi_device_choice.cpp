@@ -15,11 +15,20 @@ bool isHex(char c)
     return std::strchr("0123456789abcdefABCDEF", c) != nullptr && c != '\0';
 }
 
+#ifdef _WIN32
+// Device interface paths as hidapi lists them: \\?\hid#vid_...#{guid}.
+const char *const PathSeparators = "/\\";
+const char *const ExamplePath = "\\\\?\\hid#vid_vvvv&pid_pppp#...";
+#else
+const char *const PathSeparators = "/";
+const char *const ExamplePath = "/dev/hidraw0";
+#endif
+
 } // namespace
 
-// A value is a path when it contains a '/'. Anything else must be IDs: a
-// bare word such as "hidraw3" or "1234:zz" is a mistake, not a file name
-// relative to wherever the program happened to start.
+// A value is a path when it contains a path separator. Anything else must be
+// IDs: a bare word such as "hidraw3" or "1234:zz" is a mistake, not a file
+// name relative to wherever the program happened to start.
 DeviceChoice parseDeviceChoice(const char *value)
 {
     DeviceChoice choice;
@@ -27,7 +36,7 @@ DeviceChoice parseDeviceChoice(const char *value)
     choice.productId = REDI_PRODUCT_ID;
     if (!value || !*value)
         return choice;
-    if (std::strchr(value, '/')) {
+    if (std::strpbrk(value, PathSeparators)) {
         choice.kind = DeviceChoice::Kind::Path;
         choice.path = value;
         return choice;
@@ -41,7 +50,7 @@ DeviceChoice parseDeviceChoice(const char *value)
         choice.reason = std::string("REDI_DEVICE \"") + value
             + "\" is not valid: expected USB IDs as vvvv:pppp (four hex digits each) or a device "
               "path such as "
-              "/dev/hidraw0";
+            + ExamplePath;
         return choice;
     }
     choice.kind = DeviceChoice::Kind::Ids;
