@@ -13,9 +13,6 @@ need wixl wixl-heat msiinfo
 rm -rf "$out" && mkdir -p "$out"
 unset DISPLAY WAYLAND_DISPLAY
 . "$here/../windows/wine_session.sh" "$build"
-# The prefix's own processes (services, explorer) would outlive its server
-# and keep ctest waiting on their output.
-trap '"$wineserver" -k; for p in "${pids[@]}"; do kill "$p" && wait "$p"; done 2>/dev/null; rm -rf "$work"' EXIT
 version=$(sed -n 's/^project(VnKestrix VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
 
 stage=$work/stage untried=""

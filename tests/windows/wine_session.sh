@@ -28,6 +28,9 @@ export WINEPREFIX=$out/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,msht
 "$wineserver" -w
 "$wineserver" -f -p &
 pids+=($!)
+# The prefix's own processes (services, explorer) would outlive its server
+# and keep ctest waiting on their output.
+cleanups+=('"$wineserver" -k 2>/dev/null')
 
 # A Unix path as the Windows programs see it: Wine's drive Z: is the root.
 windows_path() { printf 'Z:%s' "$1"; }

@@ -9,9 +9,6 @@ here=$(cd "$(dirname "$0")" && pwd) out=$(realpath -m "$2")
 rm -rf "$out" && mkdir -p "$out"
 unset DISPLAY WAYLAND_DISPLAY
 . "$here/../windows/wine_session.sh" "$(realpath -m "$1")"
-# The prefix's own processes (services, explorer) would outlive its server
-# and keep ctest waiting on their output.
-trap '"$wineserver" -k; for p in "${pids[@]}"; do kill "$p" && wait "$p"; done 2>/dev/null; rm -rf "$work"' EXIT
 probe=$windows_build/tests/winredi/redi_probe.exe
 
 "$wine" "$probe" choice <"$here/device_choice.txt" | tr -d '\r' >"$work/device_choice.out"
