@@ -32,11 +32,7 @@ start() {
   running=$! && pids+=($!)
 }
 
-for row in "Escape 1" "alt+n 1" "Return 0"; do
-  read -r key code <<<"$row"
-  start "no-controller-$key" REDI_SIM_ABSENT=1
-  answer_question "$key" "$code"
-done
+for row in "Escape 1" "alt+n 1" "Return 0"; do answer_question $row; done
 
 printf 'input_levels=0xa5\n' >"$REDI_SIM_STATE"
 "$work/prefix/bin/vnkestrix-cli" guard set pwrbtn=0,standby || fail "vnkestrix-cli guard set"

@@ -4,10 +4,11 @@
 # stores guard_store.txt's table.
 main_title="Vantrel Kestrix 0.9" question_title="No emmbedded controller found"
 
-# No controller: the question comes before the main window; key $1 answers
-# it, and the program ends with exit code $2. In demo mode no page, not even
-# GPIO's Write, reaches the library, where any call would fail.
+# Started without a controller: the question comes before the main window;
+# key $1 answers it, and the program ends with exit code $2. In demo mode no
+# page, not even GPIO's Write, reaches the library, where any call would fail.
 answer_question() {
+  start "no-controller-$1" REDI_SIM_ABSENT=1
   appears "$question_title"
   local question=$window
   ! shown "$main_title" || fail "[$scenario] the main window is there while the question is open"

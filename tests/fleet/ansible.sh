@@ -14,7 +14,8 @@ ansible-galaxy collection build "$collection" --output-path "$work" >"$work/gala
 export PATH=$build/cli:$PATH LD_LIBRARY_PATH=$build/sim-dropin
 
 case_name="" out="" dir="" cases=0
-check() { [ "$1" = 0 ] || fail "$case_name: $2"$'\n'"$out"; }
+# check MESSAGE COMMAND...: the case fails with MESSAGE unless COMMAND succeeds.
+check() { "${@:2}" || fail "$case_name: $1"$'\n'"$out"; }
 while IFS= read -r step; do
   [[ $step = "#"* || -z $step ]] && continue
   step=${step//DIR/$dir}
@@ -34,24 +35,13 @@ while IFS= read -r step; do
     for w in "${words[@]}"; do [[ $w = --* ]] && flags+=("$w") || settings+=("$w"); done
     out=$(env "${settings[@]}" ansible-playbook "${flags[@]}" -i localhost, "$collection/tests/playbooks/fleet.yml" -e "$vars" 2>&1)
     rc=$?
-    check $((rc != code)) "exit code $rc instead of $code: $step" ;;
+    check "exit code $rc instead of $code: $step" [ $rc = "$code" ] ;;
   out | not)
     IFS='|' read -ra parts <<<"$rest"
-    for part in "${parts[@]}"; do
-      found=not
-      grep -qF -- "$part" <<<"$out" && found=out
-      [ $found = "$word" ]
-      check $? "$step"
-    done ;;
-  writes)
-    check $(($(grep -c ' get=0 ok ' "$REDI_SIM_LOG") != rest)) "$step: $(grep -c ' get=0 ok ' "$REDI_SIM_LOG") writes" ;;
-  holds)
-    grep -qxF -- "${rest#* }" "$dir/${rest%% *}.state"
-    check $? "$step" ;;
-  guard)
-    table=$(vnkestrix-cli guard get)
-    grep -qxF -- "$rest" <<<"$table"
-    check $? "$step: $table" ;;
+    for part in "${parts[@]}"; do check "$step" [ "$(grep -qF -- "$part" <<<"$out" && echo out || echo not)" = "$word" ]; done ;;
+  writes) writes=$(grep -c ' get=0 ok ' "$REDI_SIM_LOG"); check "$step: $writes writes" [ "$writes" = "$rest" ] ;;
+  holds) check "$step" grep -qxF -- "${rest#* }" "$dir/${rest%% *}.state" ;;
+  guard) table=$(vnkestrix-cli guard get); check "$step: $table" grep -qxF -- "$rest" <<<"$table" ;;
   *) fail "unknown step: $step" ;;
   esac
 done <"$here/ansible_cases.txt"

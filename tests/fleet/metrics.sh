@@ -37,10 +37,8 @@ while IFS='|' read -r setup expect written; do
   expect=$(echo $expect)
   [ "$expect" = - ] || [ "$(grep -c "no metrics for node-exporter: .*$expect" "$work/err")" = 1 ] ||
     fail "$setup: not logged once: $expect"$'\n'"$(cat "$work/err")"
-  if [ "$got" = yes ]; then
-    stat -c %a "$d/vnkestrix.prom" | grep -qx 644 || fail "$setup: mode $(stat -c %a "$d/vnkestrix.prom")"
-    [ -z "$(find "$d" -name '.vnkestrix*')" ] || fail "$setup: a file left on its way"
-  fi
+  [ $got = no ] || [ "$(stat -c %a "$d/vnkestrix.prom") $(find "$d" -name '.vnkestrix*')" = "644 " ] ||
+    fail "$setup: mode $(stat -c %a "$d/vnkestrix.prom"), files left on the way: $(find "$d" -name '.vnkestrix*')"
   stop
   [ ! -e "$d/vnkestrix.prom" ] || fail "$setup: the file outlives the service"
 done < <(grep -v '^#' "$here/metrics_dirs.txt")

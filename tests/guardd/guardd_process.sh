@@ -52,15 +52,10 @@ wait_for 10 grep -q READY=1 "$work/notified" || fail "not ready"
 # "is 0, Shutdown" would. One writer, one transaction a table, for 5 s; it
 # ends after a whole transaction, leaving no journal behind for the next step.
 tables() {
-  local end=$((SECONDS + 5))
-  echo ".timeout 5000"
-  echo "PRAGMA synchronous=OFF;"
+  local end=$((SECONDS + 5)) set="UPDATE reg_values SET data = X'%s000000' WHERE name = 'GPIO3 %s';"
+  printf '.timeout 5000\nPRAGMA synchronous=OFF;\n'
   while [ $SECONDS -lt $end ]; do
-    for row in "01000000 02000000" "00000000 00000000"; do
-      set -- $row
-      echo "BEGIN IMMEDIATE; UPDATE reg_values SET data = X'$1' WHERE name = 'GPIO3 Value';"
-      echo "UPDATE reg_values SET data = X'$2' WHERE name = 'GPIO3 Action'; COMMIT;"
-    done
+    printf "BEGIN IMMEDIATE; $set $set COMMIT;\n" 01 Value 02 Action 00 Value 00 Action
   done
 }
 tables | sqlite3 "$VNKESTRIX_REGISTRY" || fail "the writer failed"

@@ -33,9 +33,6 @@ class TempStore {
 public:
     TempStore() { qputenv("VNKESTRIX_REGISTRY", path().toLocal8Bit()); }
 
-    // Runs `sql` with a connection of its own, as another process would.
-    std::string query(const char *sql) const { return queryStore(path().toLocal8Bit().toStdString(), sql); }
-
 private:
     QString path() const { return dir_.filePath(QStringLiteral("registry.sqlite3")); }
 
