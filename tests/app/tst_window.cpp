@@ -264,16 +264,14 @@ void apply(const QString &step, QWidget *window)
         sim::simulator().firmware.ignoreWrites = true;
     else if (verb == "stored" || verb == "store") {
         // The store file is made as the program makes it, then changed
-        // behind its back: a value it refuses, the values' page (3) cut off
+        // behind its back: SQL of another program, the values' page (3) cut off
         // once all is in the file itself, or a path nobody can create.
         const RegistryKey key = Registry::instance().openKey(localMachineKey(), guardKeyPath, true);
         const QString value = step.section(' ', 1);
         if (verb == "stored" && !key.writeDword(value.section('=', 0, 0).toStdString(), value.section('=', 1).toUInt()))
             qFatal("cannot store %s", qPrintable(value));
-        else if (name == "refuses" || name == "allows")
-            queryStore(storePath(), name == "allows" ? "DROP TRIGGER refuse"
-                                                     : "CREATE TRIGGER refuse BEFORE INSERT ON reg_values WHEN NEW.name = '" +
-                                                           rest.toStdString() + "' BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        else if (name == "sql")
+            queryStore(storePath(), rest.toStdString());
         else if (name == "corrupt" && queryStore(storePath(), "PRAGMA wal_checkpoint(TRUNCATE)") == "0")
             QFile::resize(QString::fromStdString(storePath()), 2 * 4096);
         else if (name == "unusable") // below a regular file, this program: no one can create it, root included

@@ -12,25 +12,20 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <list>
 #include <optional>
 
-namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QString err;
-    QStringList args;
-};
-
-} // namespace
-
 class TestCli : public QObject {
     Q_OBJECT
+
+    struct Run {
+        int exitCode = -1;
+        QByteArray out;
+        QString err;
+        QStringList args;
+    };
 
     std::optional<QTemporaryDir> dir;
     QProcessEnvironment env;
@@ -161,17 +156,11 @@ private slots:
             } else if (word == "holds") {
                 for (const QString &line : words.mid(1))
                     QVERIFY2(fileText(path(words[0] + ".state")).split('\n').contains(line), qPrintable(step));
-            } else if (word == "nolog") {
-                QVERIFY2(!fileText(path("board.log")).contains(QRegularExpression(rest)), qPrintable(step));
-            } else if (word == "nostore") {
-                QVERIFY(!QFile::exists(store()));
             } else if (word == "file") {
                 QVERIFY(QDir().mkpath(QFileInfo(path(words.value(0))).path()));
                 QFile file(path(words.value(0)));
                 QVERIFY(file.open(QIODevice::WriteOnly));
                 file.write(rest.section(' ', 1).toUtf8()); // may fill a small file system
-            } else if (word == "mode") {
-                ::chmod(QFile::encodeName(path(words.value(0))).constData(), words.value(1).toUInt(nullptr, 8));
             } else if (word == "env") {
                 for (const QString &variable : words)
                     env.insert(variable.section('=', 0, 0), variable.section('=', 1));
@@ -179,7 +168,7 @@ private slots:
                 QVERIFY(QDir().mkpath(path(rest)));
                 if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", mounted = path(rest)}) != 0)
                     QSKIP("no small file system could be mounted here (that needs root)");
-            } else if (word == "sh") { // files changed as another program would
+            } else if (word == "sh") { // files changed as another program or the user would
                 QVERIFY2(QProcess::execute("sh", {"-c", rest}) == 0, qPrintable(step));
             } else if (word == "lock") { // held until the case ends
                 sqlite3_open(store().toLocal8Bit().constData(), &lockHolder);

@@ -41,27 +41,24 @@ every_page_once() {
   wait_for "$patience" grep -q ' req=000080000000' "$out/$scenario.calls" || fail "[$scenario] no THRM pin reset"
   keys "$main" Tab Tab space
   confirm Information
-  # GPIO: direction box 2; output boxes 0 and 7 and Write, past the rest of
-  # the direction row and the output-mode and standby rows; Read; Save.
-  keys "$main" ctrl+Tab
-  "$page" gpio
-  keys "$main" Tab Tab space 'Tab*22' space 'Tab*7' space Tab space 'Tab*9' space Tab space
-  confirm Information
-  # Watchdog: through mode and delay to the strobe; the sources "Interrupt
-  # Out", "Feature Report", "USB Host Polling"; past "SCH GPIO" to "Serve
-  # Watchdog"; Save.
-  keys "$main" ctrl+Tab
-  "$page" watchdog
-  keys "$main" Tab Tab 1 period 3 Return Tab Tab Tab space Tab Tab space Tab Tab space
-  confirm Information
-  # Power Management: the first box, then past the other three to Save.
-  keys "$main" ctrl+Tab
-  "$page" power-management
-  keys "$main" Tab space 'Tab*4' space
-  confirm Information
-  # Guard: each row is a level box, then an action box.
-  keys "$main" ctrl+Tab
-  "$page" guard
-  keys "$main" 'Tab*7' Down Down 'Tab*9' Down 'Tab*4' space
-  confirm "${2:-Settings saved}"
+  # The other pages in order, each a Ctrl+Tab away, its keys and the box its
+  # save ends in. GPIO: direction box 2; output boxes 0 and 7 and Write, past
+  # the rest of the direction row and the output-mode and standby rows; Read;
+  # Save. Watchdog: through mode and delay to the strobe; the sources
+  # "Interrupt Out", "Feature Report", "USB Host Polling"; past "SCH GPIO" to
+  # "Serve Watchdog"; Save. Power Management: the first box, then past the
+  # other three to Save. Guard: each row is a level box, then an action box.
+  local name box steps
+  while IFS='|' read -r -u 3 name box steps; do
+    keys "$main" ctrl+Tab
+    "$page" "$name"
+    read -ra steps <<<"$steps"
+    keys "$main" "${steps[@]}"
+    confirm "$box"
+  done 3<<PAGES
+gpio|Information|Tab Tab space Tab*22 space Tab*7 space Tab space Tab*9 space Tab space
+watchdog|Information|Tab Tab 1 period 3 Return Tab Tab Tab space Tab Tab space Tab Tab space
+power-management|Information|Tab space Tab*4 space
+guard|${2:-Settings saved}|Tab*7 Down Down Tab*9 Down Tab*4 space
+PAGES
 }

@@ -77,11 +77,7 @@ private slots:
         while (recorder.ms < end) {
             for (const QString &what : due[recorder.ms]) {
                 const auto line = std::find(guardLineKeys.begin(), guardLineKeys.end(), what.section('=', 1, 1));
-                if (what.startsWith("mode="))
-                    ram(sim::Param::ReportMode) = what.mid(5).toUShort();
-                else if (what.startsWith("rate="))
-                    ram(sim::Param::SampleRate) = what.mid(5).toUShort();
-                else if (what.startsWith("reports="))
+                if (what.startsWith("reports="))
                     reporting = what == "reports=on";
                 else if (what == "listen=no")
                     canListen = false;
@@ -98,8 +94,8 @@ private slots:
                 else if (what.startsWith("table=")) {
                     onDisk->levels.at(line - guardLineKeys.begin()) = what.section('=', 2).section(',', 0, 0).toUInt();
                     onDisk->actions.at(line - guardLineKeys.begin()) = what.section(',', 1).toUInt();
-                } else if (what.startsWith("status="))
-                    sim::simulator().firmware.status = std::uint8_t(what.mid(7).toUInt(nullptr, 0));
+                } else if (what.contains('=')) // a line of the simulator's state file
+                    QVERIFY2(sim::loadStateText(what.toStdString()), qPrintable(what));
                 else {
                     sim::simulator().firmware.inputLevels = std::uint8_t(what.toInt(nullptr, 0));
                     sim::simulator().absent = what == "-1";

@@ -97,25 +97,21 @@ std::string guardRun(const std::vector<std::string> &w) {
     GuardTable table;
     table.levels.fill(untouched);
     table.actions.fill(untouched);
-    if (w[0] == "save") {
+    const bool save = w[0] == "save";
+    if (save) {
 #if REGISTRY_STAND_IN
         syncs = 0; // the syncs step counts those of the last save
 #endif
-        std::string numbers = w.at(1) + " " + w.at(2);
-        std::replace(numbers.begin(), numbers.end(), ',', ' ');
-        std::istringstream in(numbers);
+        std::istringstream in(w.at(1) + " " + w.at(2));
         for (auto *part : {&table.levels, &table.actions})
             for (std::uint32_t &number : *part)
-                in >> number;
-        long error = ERROR_SUCCESS;
-        const GuardResult result = saveGuardTable(table, &error);
-        return guardResults[int(result)] + (error ? "/" + codeText(error) : "");
+                in >> number, in.ignore(); // and the comma or space after it
     }
     long error = ERROR_SUCCESS;
-    std::string text = guardResults[int(readGuardTable(table, &error))];
+    std::string text = guardResults[int(save ? saveGuardTable(table, &error) : readGuardTable(table, &error))];
     text += error ? "/" + codeText(error) : "";
     for (auto *part : {&table.levels, &table.actions})
-        for (std::size_t i = 0; i < guardLineCount; ++i)
+        for (std::size_t i = 0; !save && i < guardLineCount; ++i)
             text += (i ? "," : " ") + ((*part)[i] == untouched ? "-" : std::to_string((*part)[i]));
     return text;
 }
