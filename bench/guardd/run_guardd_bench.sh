@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The guard service's cost while idle and its reaction time, over the
-# simulator's drop-in libredi and the stand-in logind on a private bus. The
-# kernel suite's USB path would need the service, D-Bus and logind in its VM;
-# the drop-in stands in for it, with one difference said below the figures.
+# simulator's drop-in libredi and the stand-in logind on a private bus: in
+# seconds, without a VM. run_kernel_guardd_bench.sh measures the same on the
+# whole USB path; the one difference is said below the figures.
 #   - idle over SECONDS, three services side by side: listening with report
 #     mode 0, listening with mode 1, and polling as the service did before it
 #     listened (VNKESTRIX_GUARDD_POLL=1): wake-ups a second, control

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <list>
+
 namespace {
 
 constexpr std::uint16_t kRate = 4321;
@@ -55,17 +57,52 @@ class KernelHidTest : public QObject
     VirtualController device;
     VirtualController other{1, 0x16c0, 0x05df}; // another HID device beside the controller
     QTemporaryDir home;
+    QProcess bus, logind; // the guard service's D-Bus and the stand-in logind
+    static constexpr const char *kStatus = "/tmp/guardd-status"; // as guardd.conf says
+
+    // What the stand-in logind was asked, one call a line, without the times.
+    QString called() const { return fileText(home.filePath("calls")).remove(QRegularExpression(" at=.*")); }
+
+    // The guard service with guardd.conf, once it has written its status;
+    // the private bus with the stand-in logind first, the first time.
+    bool startService(QProcess &service)
+    {
+#ifdef VNK_GUARDD
+        if (bus.state() == QProcess::NotRunning) {
+            bus.start(VNK_DBUS_DAEMON, {"--session", "--address=unix:path=" + home.filePath("bus"), "--nofork", "--nopidfile"});
+            for (int i = 0; i < 1000 && !QFile::exists(home.filePath("bus")); ++i)
+                QThread::msleep(10);
+            qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + home.filePath("bus").toUtf8());
+            qputenv("VNKESTRIX_GUARDD_STATUS", kStatus);
+            logind.start(VNK_FAKE_LOGIND, {home.filePath("calls")});
+            if (!logind.waitForReadyRead(10000) || !logind.readAllStandardOutput().startsWith("ready"))
+                return false;
+        }
+        QFile::remove(kStatus);
+        service.start(VNK_GUARDD, {"--config", VNK_GUARDD_CONF});
+        for (int i = 0; i < 1000 && !QFile::exists(kStatus); ++i)
+            QThread::msleep(10);
+#endif
+        return QFile::exists(kStatus);
+    }
+
+    // The environment of a program the driver (program_driver.cpp) is preloaded into.
+    static QProcessEnvironment driven()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_PRELOAD", VNK_PRELOAD);
+        // Under AddressSanitizer the driver is preloaded ahead of its runtime,
+        // which the program itself links; the driver intercepts nothing it does.
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        return env;
+    }
 
     // `program` with the preload library (program_driver.cpp). With
     // `pauseAt`, it is held before its Nth exchange while `pause` happens.
     Run run(const QString &program, const QStringList &arguments, int pauseAt = 0, Pause pause = Pause::Replug)
     {
         QTemporaryDir dir;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("LD_PRELOAD", VNK_PRELOAD);
-        // Under AddressSanitizer the driver is preloaded ahead of its runtime,
-        // which the program itself links; the driver intercepts nothing it does.
-        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        QProcessEnvironment env = driven();
         env.insert("VNK_PAUSE_FILE", dir.filePath("pause"));
         env.insert("VNK_PAUSE_AT", QString::number(pauseAt));
         QProcess process;
@@ -155,9 +192,9 @@ private slots:
     }
 
     // Interrupt-in reports through the wait of libredi, found as the service
-    // finds it, one case a block of input_report_cases.txt (the notation is
-    // there). The board is plugged in afresh with its first serial number and
-    // its lines low.
+    // finds it, and the service itself listening to them, one case a block of
+    // input_report_cases.txt (the notation is there). The board is plugged in
+    // afresh with its first serial number and its lines low.
     void inputReports_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -175,7 +212,9 @@ private slots:
         const auto board = [&](const char *serial) { device.change([&](sim::FirmwareModel &f) { f.serial = serial; }); return device.replug(error); };
         std::string name;
         QVERIFY(board("OLD000001") && findController(name));
-        QProcess beside;
+        std::list<QProcess> beside; // joined in the order they were started
+        QProcess service;
+        QFile(home.filePath("calls")).resize(0);
         unsigned transfers = device.reportTransfers();
         for (const QString &line : steps) {
             const QStringList w = line.section(" -> ", 0, 0).split(' ');
@@ -190,13 +229,39 @@ private slots:
                 for (QThread::msleep(500); wait(name.c_str(), report, sim::ReportSize, 0) == 1;) {}
             else if (w[0] == "replug" || w[0] == "swap" || w[0] == "unswap")
                 QVERIFY2(board(w[0] == "swap" ? "OTHER0001" : "OLD000001"), qPrintable(error));
-            else if (w[0] == "beside")
-                beside.start(VNK_CLI, w.mid(1));
-            else if (w[0] == "joined") // the output is read once the process has ended
-                result = beside.waitForFinished(60000) ? QString::number(beside.exitCode()) + ' ' + QString::fromLocal8Bit(beside.readAll()).trimmed().replace('\n', "\\n") : "-1";
-            else if (w[0] == "transfers")
+            else if (w[0] == "beside" && w[1] == "window") {
+                beside.emplace_back().setProcessEnvironment(driven());
+                beside.back().start(VNK_PROGRAM, QStringList());
+            } else if (w[0] == "beside") {
+                beside.emplace_back().start(VNK_CLI, w.mid(1));
+            } else if (w[0] == "joined") { // the output is read once the process has ended
+                // The window's: the boxes it showed (the driver writes them to stderr).
+                QProcess &done = beside.front();
+                const bool window = done.program() == VNK_PROGRAM;
+                done.setReadChannel(window ? QProcess::StandardError : QProcess::StandardOutput);
+                const bool ended = done.waitForFinished(120000);
+                const QString out = QString::fromLocal8Bit(done.readAll()).trimmed();
+                result = !ended ? "-1" : (QString::number(done.exitCode()) + ' ' + (window ? out.split('\n').filter("driver: box").join("\\n") : QString(out).replace('\n', "\\n"))).trimmed();
+                beside.pop_front();
+            } else if (w[0] == "guardd" && w[1] == "start") {
+#ifndef VNK_GUARDD
+                QSKIP("the guard service, the stand-in logind or dbus-daemon was not built");
+#endif
+                result = startService(service) ? "up" : "down";
+            } else if (w[0] == "guardd") { // its exit code and any line saying that it polls
+                service.terminate();
+                result = service.waitForFinished(10000) && service.exitStatus() == QProcess::NormalExit ? QString::number(service.exitCode()) : "-1";
+                for (const QString &said : QString::fromLocal8Bit(service.readAllStandardError()).split('\n').filter("polling"))
+                    result += ' ' + said;
+            } else if (w[0] == "called") { // the first call, and a second to show whether another one follows
+                for (int i = 0; i < 1000 && called().isEmpty(); ++i)
+                    QThread::msleep(10);
+                QThread::msleep(1000);
+                result = called().trimmed().replace('\n', "; ");
+                QFile(home.filePath("calls")).resize(0);
+            } else if (w[0] == "transfers") {
                 result = QString::number(device.reportTransfers() - std::exchange(transfers, device.reportTransfers()));
-            else if (const int got = wait(name.c_str(), report, sim::ReportSize, w[1].toInt()); got == 1)
+            } else if (const int got = wait(name.c_str(), report, sim::ReportSize, w[1].toInt()); got == 1)
                 result = QStringLiteral("1 %1").arg(report[3], 2, 16, QChar('0'));
             else
                 result = QString::number(got) + (*Redi_LastFailure() ? QStringLiteral(" (%1)").arg(QString::fromUtf8(Redi_LastFailure())) : "");
@@ -237,7 +302,7 @@ private slots:
             "set-feature 00000101000001 ok", "set-feature 000001020100fa ok", "set-feature 00000101040001 ok"}));
     }
 
-    // The real service on a private bus with the stand-in logind, polling the
+    // The real service on a private bus with the stand-in logind, reading the
     // board and serving its watchdog while the command line reads from it. A
     // configuration file named but missing stops it with exit code 2. Up, it
     // shows in `guard status`; GPIO 3 going high gives exactly one PowerOff,
@@ -253,21 +318,13 @@ private slots:
             f.value(sim::Bank::Ram, sim::Param::SampleRate) = 60;
             f.value(sim::Bank::Ram, sim::Param::WatchdogStrobe) = 4; // 0.4 s, served every 0.2 s
         });
-        const QString status = "/tmp/guardd-status", calls = home.filePath("calls"); // as guardd.conf says
-        const auto called = [&calls] { return fileText(calls).remove(QRegularExpression(" at=.*")); };
-        QProcess bus, logind, service;
-        bus.start(VNK_DBUS_DAEMON, {"--session", "--address=unix:path=" + home.filePath("bus"), "--nofork", "--nopidfile"});
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.filePath("bus")), 10000);
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + home.filePath("bus").toUtf8());
-        qputenv("VNKESTRIX_GUARDD_STATUS", status.toUtf8());
-        logind.start(VNK_FAKE_LOGIND, {calls});
-        QVERIFY(logind.waitForReadyRead(10000) && logind.readAllStandardOutput().startsWith("ready"));
+        QFile(home.filePath("calls")).resize(0);
+        QProcess service;
         QCOMPARE(run(VNK_CLI, {"guard", "set", "gpio3=1,shutdown"}).exitCode, 0);
         service.start(VNK_GUARDD, {"--config", home.filePath("missing.conf")});
         QVERIFY(service.waitForFinished(10000));
         QCOMPARE(service.exitCode(), 2);
-        service.start(VNK_GUARDD, {"--config", VNK_GUARDD_CONF});
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(status), 10000);
+        QVERIFY(startService(service));
 
         for (int i = 0; i < 20; ++i)
             QCOMPARE(run(VNK_CLI, {"get", "sample-rate"}).output, QStringLiteral("sample-rate=60"));
@@ -291,7 +348,7 @@ private slots:
         QVERIFY(service.waitForFinished(10000));
         QCOMPARE(service.exitStatus(), QProcess::NormalExit);
         QCOMPARE(service.exitCode(), 0);
-        QVERIFY(!QFile::exists(status));
+        QVERIFY(!QFile::exists(kStatus));
         QVERIFY(service.readAllStandardError().contains("stopped: the controller's watchdog is no longer served"));
 #endif
     }
