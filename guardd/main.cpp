@@ -175,10 +175,20 @@ int main(int argc, char **argv)
                          (takesValue ? argument + " needs a value" : "unknown option " + argument).c_str());
             return usage(2);
         }
-        if (argument == "--metrics-directory")
-            metricsDirectory = std::string(argv[++i]) == "none" ? "" : argv[i];
-        else
-            configPath = argv[++i], configGiven = true;
+        const std::string value = argv[++i];
+        if (argument == "--config") {
+            configPath = value;
+            configGiven = true;
+        } else if (value == "none") {
+            metricsDirectory = "";
+        } else if (!value.empty() && value.front() == '/') {
+            metricsDirectory = value;
+        } else {
+            // As in the configuration: the service's working directory is no
+            // place to look for node-exporter's folder.
+            std::fprintf(stderr, "vnkestrix-guardd: --metrics-directory needs an absolute path or none\n");
+            return usage(2);
+        }
     }
     std::optional<ServiceConfig> config = readConfig(configPath, configGiven);
     if (!config)

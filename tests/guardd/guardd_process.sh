@@ -27,9 +27,17 @@ for row in "$work|fifo|" "$work/fifo|err|<3>"; do
   code=$?
   [ $code = 2 ] && grep -q "^${prefix}cannot read .*: not a regular file" "$work/err" || fail "--config ${config##*/}: exit $code, $(cat "$work/err")"
 done
-timeout 10 "$guardd" --bogus 2>"$work/err"
-code=$?
-[ $code = 2 ] && [ "$(head -n 1 "$work/err")" = "vnkestrix-guardd: unknown option --bogus" ] || fail "--bogus: exit $code, $(cat "$work/err")"
+# Bad command lines: ARGUMENTS (split on spaces, '' an empty one)|the first line on stderr.
+while IFS='|' read -r args message; do
+  eval "timeout 10 \"\$guardd\" $args" 2>"$work/err"
+  code=$?
+  [ $code = 2 ] && [ "$(head -n 1 "$work/err")" = "vnkestrix-guardd: $message" ] || fail "$args: exit $code, $(cat "$work/err")"
+done <<'EOF2'
+--bogus|unknown option --bogus
+--config|--config needs a value
+--metrics-directory metrics|--metrics-directory needs an absolute path or none
+--metrics-directory ''|--metrics-directory needs an absolute path or none
+EOF2
 
 start_private_logind "$build/tests/guardd/fake_logind" || fail "no private logind"
 on_fail() { kill -CONT "$logind"; cat "$work/err" >&2; }
