@@ -28,14 +28,18 @@ toolchain="mingw-w64-x86_64-gcc$($compiler -dumpversion)"
 # no tablet events (the program uses none). The program ships only the
 # windows platform plugin and the vista style, so the direct2d and offscreen
 # platforms (offscreen comes with FreeType) and the image format plugins are
-# not built: about an eighth of the steps. A change here gets a new prefix.
+# not built: about an eighth of the steps. Without direct2d, DirectWrite goes
+# too: Qt 6.4's windows plugin would use Gui's DirectWrite font database,
+# which Gui builds only with direct2d, and fail to link. Fonts then come
+# through GDI, Qt's default on Windows. A change here gets a new prefix.
 features=(
   -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF
   -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_opengl=OFF -DINPUT_opengl=no
   -DFEATURE_dbus=OFF -DFEATURE_testlib=OFF -DFEATURE_printsupport=OFF
   -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_tabletevent=OFF
   -DFEATURE_jpeg=OFF -DFEATURE_vulkan=OFF -DFEATURE_accessibility=ON
-  -DFEATURE_direct2d=OFF -DFEATURE_freetype=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF
+  -DFEATURE_direct2d=OFF -DFEATURE_directwrite=OFF -DFEATURE_directwrite3=OFF
+  -DFEATURE_freetype=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF
 )
 features_key=$(printf '%s\n' "${features[@]}" | sha256sum | cut -c1-8)
 cache=${VNKESTRIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vnkestrix}
