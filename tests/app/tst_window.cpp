@@ -94,10 +94,8 @@ T *widget(QWidget *window, const QString &name)
 QString spell(const sim::Call &call)
 {
     const std::vector<std::uint8_t> &r = call.request;
-    QString text = "find";
-    if (call.function == sim::Function::GetInReport)
-        text = "in";
-    else if (call.function == sim::Function::SendOutReport)
+    QString text = call.function == sim::Function::GetInReport ? "in" : "find";
+    if (call.function == sim::Function::SendOutReport)
         text = QString::asprintf("out 0x%02x", r.at(1));
     else if (call.function == sim::Function::Feature && r.at(2) == 0x80)
         text = QString::asprintf("action %d", r.at(4));

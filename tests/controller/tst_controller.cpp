@@ -21,8 +21,10 @@
 
 namespace {
 
+// A parameter's get, giving what it returned and, when it worked, the
+// value (else -1), and its set; an action's and the other calls' set.
 struct Entry {
-    std::function<bool(double &)> get;
+    std::function<QString()> get;
     std::function<bool(const QString &, Target)> set;
 };
 
@@ -30,7 +32,7 @@ double number(const QString &text) { return std::strtod(text.toLatin1().constDat
 
 template <typename T> Entry param(bool (*get)(T &), bool (*set)(T, Target))
 {
-    return {[get](double &out) { T v{}; const bool ok = get(v); out = ok ? double(v) : out; return ok; },
+    return {[get] { T v{}; return get(v) ? "1 " + QString::number(double(v)) : QString("0 -1"); },
             [set](const QString &v, Target t) { return set(static_cast<T>(number(v)), t); }};
 }
 
@@ -64,11 +66,9 @@ QString step(const QStringList &w)
         return QString::number(s.inputQueue.size());
     else if (w[0] == "set")
         return QString::number(entry.set(w[2], static_cast<Target>(w[3] == "flash" ? 1 : number(w[3]))));
-    else if (w[0] == "get") {
-        double value = -1;
-        const bool ok = entry.get(value);
-        return QString::number(ok) + ' ' + QString::number(value);
-    } else if (w[0] == "input") { // levels are byte 3, the flags bits 1 and 5 of byte 10
+    else if (w[0] == "get")
+        return entry.get();
+    else if (w[0] == "input") { // levels are byte 3, the flags bits 1 and 5 of byte 10
         std::uint8_t levels = 7;
         bool bit1 = false, bit5 = true;
         const bool ok = readGpio(levels, bit1, bit5);
