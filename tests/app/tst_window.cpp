@@ -9,8 +9,9 @@
 // other; a row played by an outsider (a user who may read the store but not
 // write it) is set up as root and played by a child copy under that user's
 // id, and a row with the guard service installed by a child copy with a
-// service beside it; each reports what it saw. Start-up, which decides
-// whether there is a window at all, is a table of its own.
+// service beside it; each reports what it saw. A start-up row runs main's
+// start, which decides whether there is a window at all.
+#include "../support/case_table.h"
 #include "../winreg/temp_store.h"
 #include "controller_link.h"
 #include "controller_sim.h"
@@ -30,6 +31,8 @@
 #include <QFile>
 #include <QKeySequence>
 #include <QLabel>
+#include <QMessageBox>
+#include <QMetaEnum>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStatusBar>
@@ -50,18 +53,15 @@ namespace {
 struct Row {
     int line;
     QStringList before, steps; // before: applied before the window opens
-    QString sent;              // requests and boxes; "fatal MESSAGE" for a stop
+    QString sent;              // requests and boxes, or ending in "fatal MESSAGE" for a stop
     QStringList shown;         // "name=value" read afterwards
 };
 
-const QList<Row> &rows()
+QList<Row> rows()
 {
-    static QList<Row> all;
-    QFile file(QStringLiteral(WINDOW_CASES));
-    if (!all.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return all;
+    QList<Row> all;
     QMap<QString, QString> names; // "@name = text" lines
-    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    const QStringList lines = fileText(WINDOW_CASES).split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         QString line = lines[i];
         if (line.contains(QRegularExpression("^@\\w+ = ")))
@@ -94,10 +94,8 @@ T *widget(QWidget *window, const QString &name)
 QString spell(const sim::Call &call)
 {
     const std::vector<std::uint8_t> &r = call.request;
-    QString text = "find";
-    if (call.function == sim::Function::GetInReport)
-        text = "in";
-    else if (call.function == sim::Function::SendOutReport)
+    QString text = call.function == sim::Function::GetInReport ? "in" : "find";
+    if (call.function == sim::Function::SendOutReport)
         text = QString::asprintf("out 0x%02x", r.at(1));
     else if (call.function == sim::Function::Feature && r.at(2) == 0x80)
         text = QString::asprintf("action %d", r.at(4));
@@ -132,17 +130,12 @@ QStringList calls(bool all)
 // "*"; a box that is not over `window` is marked.
 QStringList boxes(const ModalBoxCatcher &catcher, const QWidget *window)
 {
-    const char *const icons[] = {"none", "information", "warning", "critical", "question"};
     QStringList seen;
-    for (const CaughtBox &box : catcher.boxes()) {
-        QStringList buttons = box.buttons;
-        buttons.sort();
-        buttons.replaceInStrings(QRegularExpression("^" + box.defaultButton + "$"), box.defaultButton + '*');
+    for (const CaughtBox &box : catcher.boxes())
         seen << QStringLiteral("box %1|%2|%3|%4%5")
-                    .arg(QString(icons[box.icon]), box.title,
+                    .arg(QString(QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box.icon)).toLower(), box.title,
                          QString(box.text).replace('\n', "\\n").replace(qEnvironmentVariable("VNKESTRIX_REGISTRY"), "STORE"),
-                         buttons.join('/'), QString(box.parent == window ? "" : " (not over the window)"));
-    }
+                         box.buttons.join('/'), QString(box.parent == window ? "" : " (not over the window)"));
     return seen;
 }
 
@@ -197,7 +190,7 @@ QString readout(QWidget *window, const QString &name)
     }
     if (name == "status") {
         QStringList labels;
-        for (const QStatusBar *bar : window->findChildren<QStatusBar *>())
+        for (const QStatusBar *bar : window->findChildren<QStatusBar *>()) // none until it has something to say
             for (const QLabel *label : bar->findChildren<QLabel *>())
                 labels << label->text();
         return labels.join(", ");
@@ -239,10 +232,9 @@ void apply(const QString &step, QWidget *window)
         QGuiApplication::clipboard()->setText(text);
         if (verb == "paste")
             QMetaObject::invokeMethod(field, "paste");
-        for (qsizetype i = 0, n = 1; i < text.size() && verb == "type"; i += n) {
-            n = text.at(i).isHighSurrogate() ? 2 : 1;
-            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, text.mid(i, n), Qt::NoModifier);
-        }
+        else // "." is a whole code point
+            for (const QString &key : text.split(QRegularExpression("(?<=.)(?=.)"), Qt::SkipEmptyParts))
+                QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, key, Qt::NoModifier);
         QTest::keyClick(field, Qt::Key_Return);
     } else if (verb == "open") {
         // Coming from the Guard tab, which loads nothing, so the page loads
@@ -280,12 +272,11 @@ void apply(const QString &step, QWidget *window)
         qFatal("bad step %s", qPrintable(step));
 }
 
-// Sets the row up, opens the window and takes the steps. An outsider's row
-// starts after "outsider": root has set up what comes before.
+// Sets the row up over a simulator as it starts, opens the window and
+// takes the steps. An outsider's row starts after "outsider": root has set
+// up what comes before.
 std::unique_ptr<VnKestrix> play(const Row &row)
 {
-    sim::reset();
-    setDemoMode(false);
     for (const QString &step : row.before.mid(row.before.indexOf("outsider") + 1))
         apply(step, nullptr);
     auto window = std::make_unique<VnKestrix>();
@@ -298,27 +289,55 @@ std::unique_ptr<VnKestrix> play(const Row &row)
     return window;
 }
 
-// What a row ends with: the calls and the boxes, then each shown item as read.
+// In a child that stops: every call made since the window opened and the
+// boxes the row's catcher caught, on an unbuffered stdout.
+const ModalBoxCatcher *rowCatcher = nullptr;
+QtMessageHandler qtHandler = nullptr;
+
+void reportStateBeforeFatal(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtFatalMsg)
+        std::fputs(qPrintable((calls(true) + boxes(*rowCatcher, nullptr)).join("; ")), stdout);
+    qtHandler(type, context, message);
+}
+
+// Start-up as main runs it, with a controller ("controller") or without
+// one, the question answered `answer`: the boxes, the exit code and, once
+// the window shows, the tab it is on and every call; the window is then
+// closed, which ends the event loop.
+QString startUp(const QString &answer)
+{
+    sim::simulator().absent = answer != "controller";
+    const qsizetype given = QStringList{"Accept", "Yes", "No", "Escape", "Return"}.indexOf(answer);
+    ModalBoxCatcher catcher(static_cast<ModalBoxCatcher::Answer>(std::max<qsizetype>(given, 0)));
+    QString window;
+    QTimer watcher;
+    watcher.callOnTimeout([&window] {
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (qobject_cast<VnKestrix *>(top) && top->isVisible() && top->close())
+                window = QStringLiteral(", window on tab %1 after: ").arg(widget<QTabWidget>(top, "mainTab")->currentIndex()) + calls(true).join("; ");
+    });
+    watcher.start(10);
+    const int exitCode = runVnKestrix(*qApp);
+    return (boxes(catcher, nullptr) << QStringLiteral("exit %1").arg(exitCode) + window + (isDemoMode() ? ", demo" : "")).join("; ");
+}
+
+// What a row ends with: the calls and the boxes, then each shown item as
+// read; for a start-up row what startUp sees. Each starts afresh.
 QStringList outcome(const Row &row)
 {
+    sim::reset();
+    setDemoMode(false);
+    if (row.before.value(0).startsWith("start "))
+        return {startUp(row.before[0].section(' ', 1))};
     ModalBoxCatcher catcher;
+    rowCatcher = &catcher;
     const auto window = play(row);
     QTest::qWait(20);
     QStringList seen{(calls(false) + boxes(catcher, window.get())).join("; ")};
     for (const QString &item : row.shown)
         seen << item.section('=', 0, 0) + '=' + readout(window.get(), item.section('=', 0, 0));
     return seen;
-}
-
-// In the child: the calls made and the boxes shown by the stop.
-const ModalBoxCatcher *childCatcher = nullptr;
-QtMessageHandler qtHandler = nullptr;
-
-void reportStateBeforeFatal(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtFatalMsg)
-        std::fprintf(stderr, "STATE %s; %s\n", qPrintable(calls(true).join("; ")), qPrintable(boxes(*childCatcher, nullptr).join("; ")));
-    qtHandler(type, context, message);
 }
 
 } // namespace
@@ -331,19 +350,21 @@ private slots:
     void rowsPlayed_data()
     {
         QTest::addColumn<int>("index");
-        QVERIFY2(rows().size() > 100, WINDOW_CASES);
-        for (int i = 0; i < rows().size(); ++i)
-            QTest::addRow("line %d: %s", rows()[i].line, qPrintable(rows()[i].steps.join("; ").left(80))) << i;
+        const QList<Row> all = rows();
+        QVERIFY2(all.size() > 100, WINDOW_CASES);
+        for (int i = 0; i < all.size(); ++i)
+            QTest::addRow("line %d: %s", all[i].line, qPrintable(all[i].steps.join("; ").left(80))) << i;
     }
 
     void rowsPlayed()
     {
         QFETCH(int, index);
-        const Row &row = rows()[index];
+        const Row row = rows()[index];
         TempStore store;
         const qsizetype outsider = row.before.indexOf("outsider");
-        const bool fatal = row.sent.startsWith("fatal "), service = row.before.contains("service");
-        if (!fatal && outsider < 0 && !service) {
+        const QString stop = row.sent.section("fatal ", 1); // a fatal row's message
+        const bool service = row.before.contains("service");
+        if (stop.isEmpty() && outsider < 0 && !service) {
             QCOMPARE(outcome(row), QStringList{row.sent} + row.shown);
             return;
         }
@@ -365,71 +386,19 @@ private slots:
                     (::link(qPrintable(program), qPrintable(copy)) == 0 || QFile::copy(program, copy)));
             program = copy;
         }
-        // The child inherits the row to play; an abort is a fatal row's
+        // The child is told the row to play; an abort is a fatal row's
         // expected end, not a sanitizer finding.
         QProcess child;
-        qputenv("VNK_CHILD_ROW", QByteArray::number(index));
         qputenv("ASAN_OPTIONS", "handle_abort=0:detect_leaks=0");
         child.start("setpriv", QString(outsider < 0 ? "" : "--reuid=65534 --regid=65534 --clear-groups").split(' ', Qt::SkipEmptyParts)
-                                   << program);
-        qunsetenv("VNK_CHILD_ROW");
+                                   << program << "--row" << QString::number(index));
         QVERIFY(child.waitForFinished(60000));
-        if (!fatal) {
-            if (outsider >= 0 && (::geteuid() != 0 || child.exitCode() >= 126))
-                QSKIP("only root can play a row as another user, who must be able to run this binary");
-            QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()).split('\n'), QStringList{row.sent} + row.shown);
-            return;
-        }
+        if (outsider >= 0 && (::geteuid() != 0 || child.exitCode() >= 126))
+            QSKIP("only root can play a row as another user, who must be able to run this binary");
         const QString out = QString::fromLocal8Bit(child.readAllStandardError());
-        const QString state = out.section("STATE ", 1).section('\n', 0, 0);
-        const bool ruled = row.steps.join(';').contains("fail ");
-        const QString called = state.section("; box ", 0, 0);
-        QVERIFY2(child.exitStatus() == QProcess::CrashExit && out.split('\n').contains(row.sent.mid(6)) &&
-                     called.count(" failed") == int(ruled) && (!ruled || called.endsWith(" failed")) &&
-                     state.mid(called.size()) == "; box critical|VnKestrix|" + row.sent.mid(6) + "|OK*",
-                 qPrintable(out));
-    }
-
-    void startUp_data()
-    {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("seen");
-        const QString question = "box question|No emmbedded controller found|The computer you are running this "
-                                 "application on is not a Vantrel Atom based system.\\n\\n Do you want to run the "
-                                 "application  is demo mode?|No/Yes*; ";
-        QTest::newRow("controller") << -1 << "exit 0, window on tab 4 after: find; find; get report_mode; "
-                                             "get sample_rate; get s3_mode; get gpio_direction; "
-                                             "get gpio_output_mode; get gpio_standby_mode";
-        QTest::newRow("Yes") << int(ModalBoxCatcher::Answer::Yes) << question + "exit 0, window on tab 4 after: find failed, demo";
-        QTest::newRow("Return") << int(ModalBoxCatcher::Answer::Return) << question + "exit 0, window on tab 4 after: find failed, demo";
-        QTest::newRow("No") << int(ModalBoxCatcher::Answer::No) << question + "exit 1";
-        QTest::newRow("Escape") << int(ModalBoxCatcher::Answer::Escape) << question + "exit 1";
-    }
-
-    // With a controller the window opens at once on the Misc tab after
-    // reading, never writing; without one the user chooses between demo
-    // mode, with no call after the failed search, and ending with 1 before
-    // any window exists. Once the window shows, it is noted and closed,
-    // which ends the event loop.
-    void startUp()
-    {
-        QFETCH(int, answer);
-        QFETCH(QString, seen);
-        TempStore store;
-        sim::reset();
-        setDemoMode(false);
-        sim::simulator().absent = answer >= 0;
-        ModalBoxCatcher catcher(static_cast<ModalBoxCatcher::Answer>(std::max(answer, 0)));
-        QString window;
-        QTimer watcher;
-        connect(&watcher, &QTimer::timeout, [&window] {
-            for (QWidget *top : QApplication::topLevelWidgets())
-                if (qobject_cast<VnKestrix *>(top) && top->isVisible() && top->close())
-                    window = QStringLiteral(", window on tab %1 after: ").arg(widget<QTabWidget>(top, "mainTab")->currentIndex()) + calls(true).join("; ");
-        });
-        watcher.start(10);
-        const int exitCode = runVnKestrix(*qApp);
-        QCOMPARE((boxes(catcher, nullptr) << QStringLiteral("exit %1").arg(exitCode) + window + (isDemoMode() ? ", demo" : "")).join("; "), seen);
+        QVERIFY2(stop.isEmpty() || (child.exitStatus() == QProcess::CrashExit && out.split('\n').contains(stop)), qPrintable(out));
+        const QString sent = stop.isEmpty() ? row.sent : row.sent.section("fatal ", 0, 0) + "box critical|VnKestrix|" + stop + "|OK*";
+        QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()).split('\n'), QStringList{sent} + row.shown);
     }
 };
 
@@ -442,15 +411,11 @@ int main(int argc, char **argv)
         table.actions.fill(1 + table.levels[0]);
     }
     QApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet("VNK_CHILD_ROW")) {
-        const Row &row = rows()[qEnvironmentVariableIntValue("VNK_CHILD_ROW")];
-        if (!row.sent.startsWith("fatal ")) // an outsider's
-            return std::fputs(qPrintable(outcome(row).join('\n')), stdout) < 0;
-        childCatcher = new ModalBoxCatcher;
+    if (app.arguments().value(1) == "--row") { // a child playing a row
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
         qtHandler = qInstallMessageHandler(reportStateBeforeFatal);
         installFatalStop();
-        play(row);
-        return 0;
+        return std::fputs(qPrintable(outcome(rows()[app.arguments().value(2).toInt()]).join('\n')), stdout) < 0;
     }
     WindowTest test;
     return QTest::qExec(&test, argc, argv);

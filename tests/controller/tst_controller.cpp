@@ -3,7 +3,8 @@
 // firmware text, input levels), from the table in requests.txt. Each row runs
 // again in demo mode, which must answer without sending anything. And the
 // simulator's own interrupt-in reports on its clock, from the case blocks of
-// tests/sim/input_reports.txt (the notation is there).
+// tests/sim/input_reports.txt (the notation is there). One interpreter takes
+// the steps of both.
 #include "../support/case_table.h"
 #include "controller_link.h"
 #include "controller_sim.h"
@@ -20,8 +21,10 @@
 
 namespace {
 
+// A parameter's get, giving what it returned and, when it worked, the
+// value (else -1), and its set; an action's and the other calls' set.
 struct Entry {
-    std::function<bool(double &)> get;
+    std::function<QString()> get;
     std::function<bool(const QString &, Target)> set;
 };
 
@@ -29,7 +32,7 @@ double number(const QString &text) { return std::strtod(text.toLatin1().constDat
 
 template <typename T> Entry param(bool (*get)(T &), bool (*set)(T, Target))
 {
-    return {[get](double &out) { T v{}; const bool ok = get(v); out = ok ? double(v) : out; return ok; },
+    return {[get] { T v{}; return get(v) ? "1 " + QString::number(double(v)) : QString("0 -1"); },
             [set](const QString &v, Target t) { return set(static_cast<T>(number(v)), t); }};
 }
 
@@ -42,42 +45,49 @@ const std::map<QString, Entry> entries = {
     {"SerialNumber", {{}, [](const QString &v, Target) { return setSerialNumber(QString(v).remove('"').toStdString()); }}},
     {"Gpio", {{}, [](const QString &v, Target) { return writeGpio(static_cast<std::uint8_t>(number(v))); }}}};
 
-// What a call returned and delivered, then the requests that left, as the
-// drop-in logs them, without the replies and the zero bytes at the end.
-QString observe(QStringList call)
+// One step of a row or a case, as words: set-up gives nothing, or "bad
+// set-up" when it cannot be applied; a call what it returned and delivered.
+QString step(const QStringList &w)
 {
-    // Set-up words first: state-file lines, "absent", and "failing" (the next
-    // feature request and the next input report fail).
-    while (call[0].contains('=') || call[0] == "absent" || call[0] == "failing") {
-        const QString word = call.takeFirst();
-        if (word == "absent")
-            sim::simulator().absent = true;
-        else if (!(word == "failing" ? sim::addFailRules("feature input") : sim::loadStateText(word.toStdString())))
-            return "bad set-up " + word;
-    }
-    const Entry entry = entries.count(call.value(1)) ? entries.at(call[1]) : Entry{};
-    QString seen;
-    if (call[0] == "set") {
-        seen = QString::number(entry.set(call[2], static_cast<Target>(call[3] == "flash" ? 1 : number(call[3]))));
-    } else if (call[0] == "get") {
-        double value = -1;
-        seen = QString::number(entry.get(value));
-        seen += ' ' + QString::number(value);
-    } else if (call[0] == "input") { // levels are byte 3, the flags bits 1 and 5 of byte 10
+    sim::Simulator &s = sim::simulator();
+    const Entry entry = entries.count(w.value(1)) ? entries.at(w[1]) : Entry{};
+    bool applied = true;
+    if (w[0] == "state" || w[0].contains('=')) // "state" is the input-report cases' word
+        applied = sim::loadStateText(w.mid(w[0] == "state").join('\n').toStdString());
+    else if (w[0] == "fail")
+        applied = sim::addFailRules(w[1].toStdString());
+    else if (w[0] == "absent")
+        s.absent = true;
+    else if (w[0] == "clock")
+        s.clockMs = w[1].toULongLong();
+    else if (w[0] == "mute")
+        s.firmware.sendsInputReports = false;
+    else if (w[0] == "queued")
+        return QString::number(s.inputQueue.size());
+    else if (w[0] == "set")
+        return QString::number(entry.set(w[2], static_cast<Target>(w[3] == "flash" ? 1 : number(w[3]))));
+    else if (w[0] == "get")
+        return entry.get();
+    else if (w[0] == "input") { // levels are byte 3, the flags bits 1 and 5 of byte 10
         std::uint8_t levels = 7;
         bool bit1 = false, bit5 = true;
-        seen = QString::number(readGpio(levels, bit1, bit5));
-        seen += QStringLiteral(" %1 %2 %3").arg(levels).arg(bit1).arg(bit5);
-    } else if (call[0] == "record") { // a serial-number read refreshes the record the find gave
+        const bool ok = readGpio(levels, bit1, bit5);
+        return QStringLiteral("%1 %2 %3 %4").arg(ok).arg(levels).arg(bit1).arg(bit5);
+    } else if (w[0] == "record") { // a serial-number read refreshes the record the find gave
         std::string name = "kept", serial = "kept";
-        seen = QString::number(findController(name));
-        seen += ' ' + QString::number(getSerialNumber(serial));
-        seen += QString::fromStdString(' ' + name + ' ' + serial + ' ' + getFirmwareRevision());
+        const bool found = findController(name);
+        const bool read = getSerialNumber(serial);
+        const QString seen = QStringLiteral("%1 %2 ").arg(found).arg(read) + QString::fromStdString(name + ' ' + serial + ' ' + getFirmwareRevision());
         serveWatchdog(); // goes to the device the record names
-    }
-    for (const sim::Call &c : sim::calls())
-        seen += " ; " + QString::fromStdString(c.line()).section(" reply=", 0, 0).remove(QRegularExpression("(00)+$"));
-    return seen;
+        return seen;
+    } else if (w[0] == "wait") { // the log line's result and reply, without the zero bytes at the end
+        unsigned char report[sim::ReportSize];
+        const int got = Redi_ReadInputReport(w.value(3, "/dev/hidraw-sim").toLatin1(), report, w.value(2, "33").toInt(), w[1].toInt());
+        return QStringLiteral("%1 @%2 ").arg(got).arg(s.clockMs)
+            + QString::fromStdString(sim::calls().back().line()).section(' ', 4).remove("reply=").remove(QRegularExpression(" ?(00)+$"));
+    } else
+        applied = false;
+    return applied ? QString() : "bad set-up " + w.join(' ');
 }
 
 } // namespace
@@ -87,7 +97,10 @@ class ControllerTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Rows: the call, what it did, and what it did in demo mode, split at " | ".
+    // Rows: the steps, what the last did and what it did in demo mode, split
+    // at " | "; what a step did is followed by the requests that left, as
+    // the drop-in logs them, without the replies and the zero bytes at the
+    // end.
     void requests_data()
     {
         QTest::addColumn<QStringList>("row");
@@ -105,7 +118,12 @@ private slots:
         for (const bool demo : {false, true}) {
             sim::clearCalls();
             setDemoMode(demo);
-            QCOMPARE(observe(row[0].split(' ')), row[demo ? 2 : 1]);
+            QString seen;
+            for (const QString &words : row[0].split("; "))
+                seen += step(words.split(' '));
+            for (const sim::Call &c : sim::calls())
+                seen += " ; " + QString::fromStdString(c.line()).section(" reply=", 0, 0).remove(QRegularExpression("(00)+$"));
+            QCOMPARE(seen, row[demo ? 2 : 1]);
         }
     }
 
@@ -120,27 +138,9 @@ private slots:
     {
         QFETCH(QStringList, steps);
         sim::reset();
-        sim::Simulator &s = sim::simulator();
         for (const QString &line : steps) {
-            const QStringList w = line.section(" -> ", 0, 0).split(' ');
-            QString result;
-            if (w[0] == "state")
-                QVERIFY(sim::loadStateText(w.mid(1).join('\n').toStdString()));
-            else if (w[0] == "clock")
-                s.clockMs = w[1].toULongLong();
-            else if (w[0] == "mute")
-                s.firmware.sendsInputReports = false;
-            else if (w[0] == "queued")
-                result = " -> " + QString::number(s.inputQueue.size());
-            else if (w[0] == "fail")
-                QVERIFY(sim::addFailRules(w[1].toStdString()));
-            else { // the log line's result and reply, without the zero bytes at the end
-                unsigned char report[sim::ReportSize];
-                const int got = Redi_ReadInputReport(w.value(3, "/dev/hidraw-sim").toLatin1(), report, w.value(2, "33").toInt(), w[1].toInt());
-                result = QStringLiteral(" -> %1 @%2 ").arg(got).arg(s.clockMs)
-                    + QString::fromStdString(sim::calls().back().line()).section(' ', 4).remove("reply=").remove(QRegularExpression(" ?(00)+$"));
-            }
-            QCOMPARE(line.section(" -> ", 0, 0) + result, line);
+            const QString result = step(line.section(" -> ", 0, 0).split(' '));
+            QCOMPARE(line.section(" -> ", 0, 0) + (result.isEmpty() ? "" : " -> " + result), line);
         }
     }
 };

@@ -1,7 +1,8 @@
 # Sourced by the suites that drive the program's window (after
 # support/x_session.sh): the steps of a user, the same on every platform, so
 # that every platform's program makes controller_calls.txt's calls and
-# stores guard_store.txt's table.
+# stores guard_store.txt's table. The keys of the pages after Misc. are in
+# page_keys.txt.
 main_title="Vantrel Kestrix 0.9" question_title="No emmbedded controller found"
 
 # Started without a controller: the question comes before the main window;
@@ -41,24 +42,15 @@ every_page_once() {
   wait_for "$patience" grep -q ' req=000080000000' "$out/$scenario.calls" || fail "[$scenario] no THRM pin reset"
   keys "$main" Tab Tab space
   confirm Information
-  # The other pages in order, each a Ctrl+Tab away, its keys and the box its
-  # save ends in. GPIO: direction box 2; output boxes 0 and 7 and Write, past
-  # the rest of the direction row and the output-mode and standby rows; Read;
-  # Save. Watchdog: through mode and delay to the strobe; the sources
-  # "Interrupt Out", "Feature Report", "USB Host Polling"; past "SCH GPIO" to
-  # "Serve Watchdog"; Save. Power Management: the first box, then past the
-  # other three to Save. Guard: each row is a level box, then an action box.
+  # The other pages (page_keys.txt) in order, each a Ctrl+Tab away, its keys
+  # and the box its save ends in.
   local name box steps
   while IFS='|' read -r -u 3 name box steps; do
+    [ "$name" != guard ] || box=${2:-$box}
     keys "$main" ctrl+Tab
     "$page" "$name"
     read -ra steps <<<"$steps"
     keys "$main" "${steps[@]}"
     confirm "$box"
-  done 3<<PAGES
-gpio|Information|Tab Tab space Tab*22 space Tab*7 space Tab space Tab*9 space Tab space
-watchdog|Information|Tab Tab 1 period 3 Return Tab Tab Tab space Tab Tab space Tab Tab space
-power-management|Information|Tab space Tab*4 space
-guard|${2:-Settings saved}|Tab*7 Down Down Tab*9 Down Tab*4 space
-PAGES
+  done 3< <(grep -v '^#' "${BASH_SOURCE[0]%/*}/page_keys.txt")
 }

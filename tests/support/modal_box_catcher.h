@@ -3,36 +3,59 @@
 // box checks boxes() afterwards, so a box that never came fails the test.
 #pragma once
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QMessageBox>
-#include <QObject>
-#include <QStringList>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
-#include <QVector>
 
 struct CaughtBox {
     QString title;
     QString text;
-    QStringList buttons;   // texts of the box's buttons, in layout order
-    QString defaultButton; // text of the default button, empty if none
+    // The texts of the box's buttons, sorted (their layout order is the
+    // style's), the default one marked "*".
+    QStringList buttons;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QWidget *parent = nullptr;
 };
 
 class ModalBoxCatcher : public QObject
 {
-    Q_OBJECT
-
 public:
     enum class Answer { Accept, Yes, No, Escape, Return };
 
-    explicit ModalBoxCatcher(Answer answer = Answer::Accept, QObject *parent = nullptr);
+    explicit ModalBoxCatcher(Answer answer = Answer::Accept, QObject *parent = nullptr)
+        : QObject(parent)
+    {
+        m_timer.callOnTimeout(this, [this, answer] { poll(answer); });
+        m_timer.start(5);
+    }
 
-    const QVector<CaughtBox> &boxes() const { return m_boxes; }
+    const QList<CaughtBox> &boxes() const { return m_boxes; }
 
 private:
-    void poll();
+    void poll(Answer answer)
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box->property("vnkCaught").toBool())
+            return;
+        box->setProperty("vnkCaught", true);
+        CaughtBox caught{box->windowTitle(), box->text(), {}, box->icon(), box->parentWidget()};
+        for (QAbstractButton *button : box->buttons())
+            caught.buttons << button->text().remove(QLatin1Char('&')) + (button == box->defaultButton() ? "*" : "");
+        caught.buttons.sort();
+        m_boxes.append(caught);
 
-    Answer m_answer;
+        switch (answer) {
+        case Answer::Accept: box->accept(); break;
+        case Answer::Yes: box->button(QMessageBox::Yes)->click(); break;
+        case Answer::No: box->button(QMessageBox::No)->click(); break;
+        case Answer::Escape: QTest::keyClick(box, Qt::Key_Escape); break;
+        case Answer::Return: QTest::keyClick(box, Qt::Key_Return); break;
+        }
+    }
+
     QTimer m_timer;
-    QVector<CaughtBox> m_boxes;
+    QList<CaughtBox> m_boxes;
 };
