@@ -9,7 +9,7 @@
 # check rules` and fire as alert_cases.yml expects.
 #   metrics.sh BUILD_DIR
 . "$(dirname "$0")/../support/suite.sh"
-need promtool prometheus-node-exporter python3
+need promtool prometheus-node-exporter dbus-daemon python3
 . "$(dirname "$0")/../guardd/service_over_dropin.sh" "$1"
 here=$(realpath "$(dirname "$0")")
 rules=$here/../../integrations/prometheus/vnkestrix.rules.yml

@@ -14,7 +14,7 @@
 # controller that sends no input reports is polled, which is said once.
 #   guardd_process.sh BUILD_DIR
 . "$(dirname "$0")/../support/suite.sh"
-need dbus-send python3
+need dbus-daemon dbus-send python3
 . "$(dirname "$0")/service_over_dropin.sh" "$1"
 
 mkfifo "$work/fifo"

@@ -1,5 +1,5 @@
-# Sourced (after tests/support/suite.sh) by the suites that run the real guard
-# service over the simulator's drop-in libredi:
+# Sourced (after tests/support/suite.sh, and a need for dbus-daemon) by the
+# suites that run the real guard service over the simulator's drop-in libredi:
 #   . service_over_dropin.sh BUILD_DIR
 # Starts the stand-in logind on a private bus (private_logind.sh), keeps the
 # simulator's state and call log and the guard store in $work, sets the
@@ -7,7 +7,6 @@
 # firing at once, the status in $work/status, no metrics file unless the
 # command line names a directory. Sets $build, $cli and $guardd.
 . "$(dirname "${BASH_SOURCE[0]}")/private_logind.sh"
-need dbus-daemon
 build=$(realpath "$1")
 cli=$build/cli/vnkestrix-cli guardd=$build/guardd/vnkestrix-guardd
 export VNKESTRIX_REGISTRY=$work/registry.sqlite3 LD_LIBRARY_PATH=$build/sim-dropin
