@@ -34,7 +34,6 @@ class TestCli : public QObject {
     Run last;
 
     QString path(const QString &name) const { return dir->filePath(name); }
-    QString store() const { return env.value("VNKESTRIX_REGISTRY"); }
 
     // Leading VAR=VALUE words are for this run only, a last word <FILE is its
     // standard input. Root may open anything, so a run as nobody drops to
@@ -69,41 +68,6 @@ class TestCli : public QObject {
         }
     }
 
-    // Writers started together take turns: rows that different writers
-    // change all arrive, and a table that each writer sets whole is one
-    // writer's afterwards, never a mix. A writer that found the store busy
-    // past its time-out (a loaded machine) has changed nothing and tries again.
-    void writers(int count, bool wholeTables)
-    {
-        const QStringList actions{"do-nothing", "standby", "shutdown"};
-        run({"guard", "get"});
-        // The table's line names, in the order `guard get` prints them.
-        const QStringList lines = QString::fromUtf8(last.out).split('\n', Qt::SkipEmptyParts).replaceInStrings(QRegularExpression("=.*"), "");
-        for (int round = 0; round < 10; ++round) {
-            const QString row = QStringLiteral("%1,%2").arg(round % 2).arg(actions[1 + round % 2]);
-            std::list<QProcess> processes;
-            for (int w = 0; w < count; ++w) {
-                QStringList args{"guard", "set"};
-                for (const QString &line : wholeTables ? lines : lines.mid(w, 1))
-                    args << line + '=' + (wholeTables ? QStringLiteral("%1,%2").arg(w % 2).arg(actions[w % 3]) : row);
-                processes.emplace_back().setProcessEnvironment(env);
-                processes.back().start(CLI_PATH, args);
-            }
-            for (QProcess &process : processes) {
-                process.waitForFinished(-1);
-                last = {process.exitCode(), {}, QString::fromUtf8(process.readAllStandardError()), process.arguments()};
-                while (last.exitCode == 1 && last.err.contains("busy"))
-                    run(last.args);
-                QVERIFY2(last.exitCode == 0, qPrintable(last.err));
-            }
-            run({"guard", "get"});
-            const QStringList table =
-                QString::fromUtf8(last.out).split('\n', Qt::SkipEmptyParts).replaceInStrings(QRegularExpression(".*="), "");
-            QCOMPARE(table, wholeTables ? QStringList(lines.size(), table.value(0))
-                                        : QStringList(count, row) + QStringList(lines.size() - count, "0,do-nothing"));
-        }
-    }
-
 private slots:
     void cleanup()
     {
@@ -115,10 +79,8 @@ private slots:
     void cases_data()
     {
         QTest::addColumn<QStringList>("steps");
-        for (const QString &block : fileText(CASES).split("\n== ").mid(1)) {
-            QStringList steps = block.split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^[^#]"));
-            QTest::newRow(qPrintable(steps.takeFirst())) << steps;
-        }
+        for (const auto &[name, steps] : caseBlocks(fileText(CASES), "== "))
+            QTest::newRow(qPrintable(name)) << steps;
     }
 
     void cases()
@@ -171,10 +133,24 @@ private slots:
             } else if (word == "sh") { // files changed as another program or the user would
                 QVERIFY2(QProcess::execute("sh", {"-c", rest}) == 0, qPrintable(step));
             } else if (word == "lock") { // held until the case ends
-                sqlite3_open(store().toLocal8Bit().constData(), &lockHolder);
+                sqlite3_open(env.value("VNKESTRIX_REGISTRY").toLocal8Bit().constData(), &lockHolder);
                 sqlite3_exec(lockHolder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-            } else if (word == "writers") {
-                writers(words.value(0).toInt(), words.value(1) == "tables");
+            } else if (word == "together") { // one that found the store busy past its time-out (a loaded machine) runs again
+                std::list<QProcess> processes;
+                for (const QString &line : rest.split(" ; ")) {
+                    processes.emplace_back().setProcessEnvironment(env);
+                    processes.back().start(CLI_PATH, line.split(' '));
+                }
+                for (QProcess &process : processes) {
+                    process.waitForFinished(-1);
+                    last = {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, {},
+                            QString::fromUtf8(process.readAllStandardError()), process.arguments()};
+                    while (last.exitCode == 1 && last.err.contains("busy"))
+                        run(last.args);
+                    QVERIFY2(last.exitCode == 0, qPrintable(last.err));
+                }
+            } else if (word == "oneof") {
+                QVERIFY2(rest.split('|').contains(QString::fromUtf8(last.out)), qPrintable(step + "\n" + last.out));
             } else {
                 QFAIL(qPrintable("unknown step: " + step));
             }

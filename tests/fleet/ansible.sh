@@ -18,7 +18,6 @@ case_name="" out="" dir="" cases=0
 check() { "${@:2}" || fail "$case_name: $1"$'\n'"$out"; }
 while IFS= read -r step; do
   [[ $step = "#"* || -z $step ]] && continue
-  step=${step//DIR/$dir}
   word=${step%% *} rest=${step#* }
   case $word in
   ==)

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The real vnkestrix-guardd over the simulator's drop-in libredi, with the
-# stand-in logind on a private bus. A configuration that is not a regular file
-# stops it with exit code 2, and so does an unknown option, named; the log has
-# journal priority prefixes only when stderr is the journal's stream. While another process rewrites the store as fast
-# as it can with two tables, neither of which fires on the lines as they are,
-# nothing fires: every reading is one whole table. A store replaced by rename
+# stand-in logind on a private bus. The command lines of guardd_refusals.txt
+# (a configuration that is not a regular file, an unknown option, a missing
+# or relative value) stop it with exit code 2, named; the log has journal
+# priority prefixes only when stderr is the journal's stream. While another
+# process rewrites the store as fast as it can with two tables, neither of
+# which fires on the lines as they are, nothing fires: every reading is one
+# whole table. A store replaced by rename
 # is followed at once. With logind stopped while a row fires, it goes on
 # reading the controller and telling systemd it is alive, says once that
 # logind is silent, and stops at once on SIGTERM; logind, resumed, then gets
@@ -12,34 +14,17 @@
 # controller that sends no input reports is polled, which is said once.
 #   guardd_process.sh BUILD_DIR
 . "$(dirname "$0")/../support/suite.sh"
-. "$(dirname "$0")/private_logind.sh"
 need dbus-daemon dbus-send python3
-build=$1 guardd=$1/guardd/vnkestrix-guardd
-export VNKESTRIX_REGISTRY=$work/registry.sqlite3 LD_LIBRARY_PATH=$build/sim-dropin
-export REDI_SIM_STATE=$work/state REDI_SIM_LOG=$work/redi.log
+. "$(dirname "$0")/service_over_dropin.sh" "$1"
 
-# Each line "<3>" first only when stderr is the stream JOURNAL_STREAM names.
 mkfifo "$work/fifo"
 : >"$work/err"
-for row in "$work|fifo|" "$work/fifo|err|<3>"; do
-  IFS='|' read -r config stream prefix <<<"$row"
-  JOURNAL_STREAM=$(stat -c %d:%i "$work/$stream") timeout 10 "$guardd" --config "$config" 2>"$work/err"
+while IFS='|' read -r args stream message; do
+  eval "JOURNAL_STREAM=$(stat -c %d:%i "$work/$stream") timeout 10 \"\$guardd\" $args" 2>"$work/err"
   code=$?
-  [ $code = 2 ] && grep -q "^${prefix}cannot read .*: not a regular file" "$work/err" || fail "--config ${config##*/}: exit $code, $(cat "$work/err")"
-done
-# Bad command lines: ARGUMENTS (split on spaces, '' an empty one)|the first line on stderr.
-while IFS='|' read -r args message; do
-  eval "timeout 10 \"\$guardd\" $args" 2>"$work/err"
-  code=$?
-  [ $code = 2 ] && [ "$(head -n 1 "$work/err")" = "vnkestrix-guardd: $message" ] || fail "$args: exit $code, $(cat "$work/err")"
-done <<'EOF2'
---bogus|unknown option --bogus
---config|--config needs a value
---metrics-directory metrics|--metrics-directory needs an absolute path or none
---metrics-directory ''|--metrics-directory needs an absolute path or none
-EOF2
+  [ $code = 2 ] && head -n 1 "$work/err" | grep -qx -- "$message" || fail "$args: exit $code, $(cat "$work/err")"
+done < <(sed '/^#/d; s/ | /|/g' "$(dirname "$0")/guardd_refusals.txt")
 
-start_private_logind "$build/tests/guardd/fake_logind" || fail "no private logind"
 on_fail() { kill -CONT "$logind"; cat "$work/err" >&2; }
 # What the service tells systemd, one datagram a line.
 python3 -c 'import socket, sys
@@ -47,13 +32,9 @@ s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM); s.bind(sys.argv[1])
 with open(sys.argv[2], "ab", 0) as out:
     while True: out.write(s.recv(4096) + b"\n")' "$work/notify" "$work/notified" &
 pids+=($!)
-"$build/cli/vnkestrix-cli" guard set gpio3=1,shutdown || fail "guard set"
 printf 'input_levels=0\n' >"$REDI_SIM_STATE"
-printf 'poll-interval-ms = 10\ndebounce-ms = 0\nstartup-grace-s = 0\nstatus-file = %s/status\nmetrics-directory = none\n' "$work" >"$work/conf"
 wait_for 10 test -S "$work/notify" || fail "no notify socket"
-NOTIFY_SOCKET=$work/notify WATCHDOG_USEC=1000000 "$guardd" --config "$work/conf" 2>"$work/err" &
-service=$!
-pids+=("$service")
+NOTIFY_SOCKET=$work/notify WATCHDOG_USEC=1000000 start_service
 wait_for 10 grep -q READY=1 "$work/notified" || fail "not ready"
 
 # GPIO 3 is 0: "is 1, Shutdown" and "is 0, Do Nothing" never fire, their mix
@@ -70,10 +51,10 @@ tables | sqlite3 "$VNKESTRIX_REGISTRY" || fail "the writer failed"
 [ ! -s "$work/calls" ] || fail "fired on a mix of two tables: $(cat "$work/calls")"
 
 cp "$VNKESTRIX_REGISTRY" "$work/restored.sqlite3"
-VNKESTRIX_REGISTRY=$work/restored.sqlite3 "$build/cli/vnkestrix-cli" guard set gpio3=0,standby || fail "guard set aside"
+VNKESTRIX_REGISTRY=$work/restored.sqlite3 "$cli" guard set gpio3=0,standby || fail "guard set aside"
 mv "$work/restored.sqlite3" "$VNKESTRIX_REGISTRY"
 wait_for 10 grep -qs Suspend "$work/calls" || fail "a store replaced by rename is not followed"
-"$build/cli/vnkestrix-cli" guard set gpio3=1,shutdown gpio4=1,standby || fail "guard set"
+"$cli" guard set gpio3=1,shutdown gpio4=1,standby || fail "guard set"
 
 # GPIO 4 raised fires once in report mode 0 (a report every sample) and once
 # in mode 1 (a report only on a change), the mode changed under the running
@@ -89,7 +70,6 @@ done
 kill -STOP "$logind"
 state 'ram.report_mode=0\ninput_levels=8\n'
 wait_for 10 grep -q "logind has not answered PowerOff" "$work/err" || fail "no word of the silent logind"
-reads() { grep -cE 'GetCurrentInReport|ReadInputReport' "$work/redi.log"; }
 pings() { grep -c WATCHDOG=1 "$work/notified"; }
 reads0=$(reads) pings0=$(pings)
 going_on() { [ "$(reads)" -gt $((reads0 + 2)) ] && [ "$(pings)" -gt $((pings0 + 2)) ]; }
@@ -112,8 +92,7 @@ grep -q "polling" "$work/err" && fail "polled a controller that sends reports: $
 # A controller that sends no input reports is polled, and that is said once.
 : >"$work/calls"
 state 'input_levels=0\n'
-REDI_SIM_NO_INPUT_REPORTS=1 "$guardd" --config "$work/conf" 2>"$work/err" &
-pids+=($!)
+REDI_SIM_NO_INPUT_REPORTS=1 start_service
 wait_for 10 grep -q "it sends no input reports" "$work/err" || fail "no word of the silent controller"
 state 'input_levels=16\n'
 wait_for 10 grep -qs Suspend "$work/calls" || fail "a polled line does not fire"

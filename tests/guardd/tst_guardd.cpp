@@ -18,17 +18,14 @@ class TestGuardd : public QObject {
 
 private slots:
     void scenario_data() {
-        for (const char *column : {"config", "events", "heard", "shows"})
-            QTest::addColumn<QString>(column);
-        for (const QStringList &f : caseTable(GUARDD_CASES, 5))
-            QTest::newRow(qPrintable(f[0])) << f[1] << f[2] << f[3] << f[4];
+        QTest::addColumn<QStringList>("row");
+        for (const QStringList &row : caseTable(GUARDD_CASES, 5))
+            QTest::newRow(qPrintable(row[0])) << row;
     }
 
     void scenario() {
-        QFETCH(QString, config);
-        QFETCH(QString, events);
-        QFETCH(QString, heard);
-        QFETCH(QString, shows);
+        QFETCH(QStringList, row);
+        const QString &config = row[1], &events = row[2], &heard = row[3], &shows = row[4];
         sim::reset();
         sim::simulator().firmware.value(sim::Bank::Ram, sim::Param::WatchdogStrobe) = 10;
         struct Recorder final : PowerActions {
@@ -55,6 +52,8 @@ private slots:
         parsed->keepAliveEvery = std::chrono::seconds(1); // as under WatchdogSec=2s
         std::optional<GuardTable> onDisk = GuardTable{};
         bool locked = false, canListen = true, listening = false, reporting = true;
+        // The events that turn something on (yes) or off (no).
+        const std::map<QString, bool *> switches{{"reports", &reporting}, {"listen", &canListen}, {"locked", &locked}};
         int polls = 0;
         InputReport sent{}, current{}; // the last report the controller sent, its lines now
         const auto ram = [](sim::Param p) -> std::uint16_t & { return sim::simulator().firmware.value(sim::Bank::Ram, p); };
@@ -77,17 +76,13 @@ private slots:
         while (recorder.ms < end) {
             for (const QString &what : due[recorder.ms]) {
                 const auto line = std::find(guardLineKeys.begin(), guardLineKeys.end(), what.section('=', 1, 1));
-                if (what.startsWith("reports="))
-                    reporting = what == "reports=on";
-                else if (what == "listen=no")
-                    canListen = false;
+                if (switches.count(what.section('=', 0, 0)))
+                    *switches.at(what.section('=', 0, 0)) = what.section('=', 1) == "yes";
                 else if (what.startsWith("logind=")) {
                     recorder.logind = what.mid(7);
                     for (PowerActions::Answer &answer : std::exchange(recorder.held, {}))
                         answer(recorder.logind == "refuses" ? "Access denied" : "");
-                } else if (what.startsWith("store="))
-                    locked = what == "store=locked";
-                else if (what.startsWith("fail="))
+                } else if (what.startsWith("fail="))
                     sim::addFailRules(what.mid(5).toStdString());
                 else if (what == "table=")
                     onDisk.reset();

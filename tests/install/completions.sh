@@ -9,10 +9,9 @@
 need zsh fish
 framework=/usr/share/bash-completion/bash_completion
 [ -f $framework ] || { echo "SKIP: no bash-completion (scripts/install-deps.sh --tests)"; exit 77; }
-dir=$1 shells=(bash zsh fish) rows=()
-while IFS='|' read -r which typed expected described; do
-  typed=${typed# } rows+=("${which% }|${typed% }|$expected|$described")
-done < <(grep -v '^#' "$(dirname "$0")/completion_cases.txt")
+dir=$1
+# The rows as SHELLS|TYPED|CANDIDATES|DESCRIPTION, TYPED with its trailing space.
+mapfile -t rows < <(sed '/^#/d; s/ | /|/g' "$(dirname "$0")/completion_cases.txt")
 typed_for() { for row in "${rows[@]}"; do [[ ${row%%|*} =~ all|$1 ]] && cut -d'|' -f2 <<<"$row"; done; }
 
 bash_offers() {
@@ -56,7 +55,7 @@ fish_offers() {
 }
 
 failed=0
-for shell in "${shells[@]}"; do
+for shell in bash zsh fish; do
   mapfile -t typed < <(typed_for $shell)
   "${shell}_offers" "${typed[@]}" >"$work/$shell.out" || fail "$shell did not run the completion"
   n=0
@@ -67,7 +66,6 @@ for shell in "${shells[@]}"; do
     want=$(tr ' ' '\n' <<<"$expected" | grep -v '^-\?$' | sort -u)
     [ "$(cut -f1 <<<"$got" | grep -v '^$' | sort -u)" = "$want" ] || {
       echo "FAIL: $shell: $line: offers [$(cut -f1 <<<"$got" | tr '\n' ' ')], expected [$expected]" >&2; failed=1; continue; }
-    described=$(sed 's/^ *//; s/ *$//' <<<"$described")
     [ -z "$described" ] || [ "$(cut -f2 <<<"$got")" = "$described" ] ||
       { echo "FAIL: $shell: $line: described as [$(cut -f2 <<<"$got")], expected [$described]" >&2; failed=1; }
   done

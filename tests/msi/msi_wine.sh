@@ -32,11 +32,8 @@ for v in 0.9 1.0; do
 done
 [[ $(msiinfo export "$out/vnkestrix-1.0.msi" Property) == *$'\nALLUSERS\t1\r'* ]] || fail "the package is not per machine"
 
-guard=$guard_key
-"$wine" reg add "$guard" /v GpioTrigger0 /t REG_DWORD /d 7 /f >/dev/null || fail "reg add"
+"$wine" reg add "$guard_key" /v GpioTrigger0 /t REG_DWORD /d 7 /f >/dev/null || fail "reg add"
 installed="$WINEPREFIX/drive_c/Program Files/VnKestrix"
-# Wine puts a per-machine package's shortcuts in the user's Start menu, Windows in everyone's.
-shortcuts() { find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/*' -name 'Vantrel Kestrix.lnk'; }
 products() {
   "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
     awk '/^HKEY_/ { if (name == "Vantrel Kestrix") print version; name = version = "" }
@@ -56,7 +53,8 @@ while read -r step arg outcome; do
       [ "$arg" = none ] && { [ ! -e "$installed" ] || fail "removal left: $(find "$installed" | head)"; } ||
         diff -r "$work/stage-$arg" "$installed" || fail "the installed folder is not $arg's" ;;
     shortcut)
-      found=$(shortcuts)
+      # Wine puts a per-machine package's shortcuts in the user's Start menu, Windows in everyone's.
+      found=$(find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/*' -name 'Vantrel Kestrix.lnk')
       [ "$arg" = none ] && { [ -z "$found" ] || fail "removal left the shortcut $found"; } && continue
       [ "$(printf '%s' "$found" | grep -c .)" = 1 ] || fail "shortcuts: '$found'"
       strings -a "$found" | grep -qxF 'C:\Program Files\VnKestrix\vnkestrix.exe' || fail "the shortcut leads elsewhere" ;;
@@ -68,7 +66,7 @@ while read -r step arg outcome; do
         [ "$said" = "$program $version" ] || fail "$program.exe --version from the installed folder: '$said'"
       done ;;
     guard)
-      "$wine" reg query "$guard" /v GpioTrigger0 2>/dev/null | tr -d '\r' | grep -Eq 'REG_DWORD +0x7$' ||
+      "$wine" reg query "$guard_key" /v GpioTrigger0 2>/dev/null | tr -d '\r' | grep -Eq 'REG_DWORD +0x7$' ||
         fail "the guard table's value is gone" ;;
     *) fail "unknown step: $step" ;;
   esac

@@ -31,13 +31,14 @@ inline QList<QStringList> caseTable(const QString &path, qsizetype fields)
     return rows;
 }
 
-// Cases in blocks of steps: "# title" starts one, the lines up to the next
-// title are its steps, "##" lines are comments (and so is the text before
-// the first title). No case at all stops the test.
-inline QList<std::pair<QString, QStringList>> caseBlocks(const QString &text)
+// Cases in blocks of steps: a line that starts with `mark` ("# title") starts
+// one, the lines up to the next such line are its steps, other lines that
+// start with "#" ("##" under the default mark) are comments, and so is the
+// text before the first title. No case at all stops the test.
+inline QList<std::pair<QString, QStringList>> caseBlocks(const QString &text, const QString &mark = "# ")
 {
     QList<std::pair<QString, QStringList>> cases;
-    for (const QString &c : QString('\n' + text).split("\n# ").mid(1))
+    for (const QString &c : QString('\n' + text).split('\n' + mark).mid(1))
         cases.append({c.section('\n', 0, 0), c.section('\n', 1).split('\n', Qt::SkipEmptyParts).filter(QRegularExpression("^[^#]"))});
     if (cases.isEmpty())
         qFatal("no cases");

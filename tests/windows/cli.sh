@@ -11,9 +11,14 @@ unset DISPLAY WAYLAND_DISPLAY
 . "$(dirname "$0")/wine_session.sh" "$1"
 program_folder
 
-# The steps of case $1 in table $2: its lines up to the next case, without
+# The steps to take, case by case: cli_cases.txt's own cases as they stand
+# and, in the place of "reuse NAME", the Linux table's case NAME; without
 # comments and blank lines.
-case_steps() { awk -v name="== $1" '$0 == name { on = 1; next } /^== / { on = 0 } on && /^[^#]/' "$2"; }
+steps() {
+  awk 'FNR == NR { if (/^== /) name = $0; else if (/^[^#]/) linux[name] = linux[name] $0 "\n"; next }
+       /^reuse / { name = "== " substr($0, 7); printf "%s\n%s", name, linux[name]; next }
+       /^[^#]/' "$linux_cases" "$own_cases"
+}
 # The text of a step with \n and \t written out, and a "." after it that
 # keeps trailing line breaks through $(...).
 expanded() { local text=${1//\\n/$'\n'}; printf '%s.' "${text//\\t/$'\t'}"; }
@@ -34,52 +39,37 @@ run() {
 }
 failed() { fail "[$name] $step: $*; stdout: $(cat "$dir/stdout.txt"); stderr: $(cat "$dir/stderr.txt")"; }
 
-# Runs case $1 of table $2 in a directory of its own, the registry without
-# the guard key. In a step, DIR is that directory: as Windows names it where
-# the program sees it, as Linux does where this script reads or writes it.
-run_case() {
-  name=$1 dir=$work/case-$((++cases))
-  local windows_dir step word rest part line
-  windows_dir=$(windows_path "$dir")
-  mkdir -p "$dir" && : >"$dir/stdout.txt" && : >"$dir/stderr.txt"
-  env=("REDI_SIM_STATE=$windows_dir/board.state" "REDI_SIM_LOG=$windows_dir/board.log")
-  "$wine" reg delete "$guard_key" /f </dev/null >/dev/null 2>&1
-  while IFS= read -r step; do
-    word=${step%% *} rest=${step#* }
-    case $word in
-      file|holds) rest=$(expanded "${rest//DIR/$dir}") ;;
-      *) rest=$(expanded "${rest//DIR/$windows_dir}") ;;
-    esac
-    rest=${rest%.}
-    case $word in
-      run) run "${rest#* }"; [ "$code" = "${rest%% *}" ] || failed "exit code $code" ;;
-      out|not) IFS='|' read -ra parts <<<"$rest"
-        for part in "${parts[@]}"; do
-          [ "$(grep -qF -- "$part" "$dir/stdout.txt" "$dir/stderr.txt" && echo out || echo not)" = "$word" ] || failed "$word \"$part\""
-        done ;;
-      stdout) [ "$(cat "$dir/stdout.txt"; echo .)" = "$rest." ] || failed "other output" ;;
-      json) python3 -c 'import json, sys; sys.exit(json.loads(sys.argv[1]) != json.load(open(sys.argv[2])))' \
-              "$rest" "$dir/stdout.txt" || failed "other JSON" ;;
-      holds) for line in ${rest#* }; do grep -qFx -- "$line" "$dir/${rest%% *}.state" || failed "no $line"; done ;;
-      file) mkdir -p "$(dirname "$dir/${rest%% *}")" && printf '%s' "${rest#* }" >"$dir/${rest%% *}" ;;
-      env) read -ra parts <<<"$rest" && env+=("${parts[@]}") ;;
-      stored) IFS=';' read -ra parts <<<"$rest"
-        guard_values >"$dir/stored"
-        [ "$(grep -c '|4|' "$dir/stored")" = 20 ] && ! grep -v '|4|' "$dir/stored" || failed "not 20 REG_DWORDs"
-        for part in "${parts[@]}"; do
-          line=$(printf '%s|4|%02X000000' "${part%=*}" "${part##*=}")
-          grep -qFx -- "$line" "$dir/stored" || failed "no $line in $(cat "$dir/stored")"
-        done ;;
-      *) fail "[$name] a step this suite cannot take: $step" ;;
-    esac
-  done < <(case_steps "$name" "$2")
-}
-
-cases=0
-while IFS= read -r line; do
-  case $line in
-    "reuse "*) run_case "${line#reuse }" "$linux_cases" ;;
-    "== "*) run_case "${line#== }" "$own_cases" ;;
+# Each case runs in a directory of its own, the registry without the guard
+# key. In a step, DIR is that directory: as Windows names it where the
+# program sees it, as Linux does where this script reads or writes it.
+cases=0 dir="" windows_dir=""
+while IFS= read -r step; do
+  word=${step%% *} rest=${step#* }
+  [[ $word =~ ^(file|holds)$ ]] && seen_dir=$dir || seen_dir=$windows_dir
+  rest=$(expanded "${rest//DIR/$seen_dir}")
+  rest=${rest%.}
+  case $word in
+    ==) name=$rest dir=$work/case-$((++cases))
+      windows_dir=$(windows_path "$dir")
+      mkdir -p "$dir" && : >"$dir/stdout.txt" && : >"$dir/stderr.txt"
+      env=("REDI_SIM_STATE=$windows_dir/board.state" "REDI_SIM_LOG=$windows_dir/board.log")
+      "$wine" reg delete "$guard_key" /f </dev/null >/dev/null 2>&1 ;;
+    run) run "${rest#* }"; [ "$code" = "${rest%% *}" ] || failed "exit code $code" ;;
+    out|not) IFS='|' read -ra parts <<<"$rest"
+      for part in "${parts[@]}"; do
+        [ "$(grep -qF -- "$part" "$dir/stdout.txt" "$dir/stderr.txt" && echo out || echo not)" = "$word" ] || failed "$word \"$part\""
+      done ;;
+    stdout) [ "$(cat "$dir/stdout.txt"; echo .)" = "$rest." ] || failed "other output" ;;
+    json) python3 -c 'import json, sys; sys.exit(json.loads(sys.argv[1]) != json.load(open(sys.argv[2])))' \
+            "$rest" "$dir/stdout.txt" || failed "other JSON" ;;
+    holds) for line in ${rest#* }; do grep -qFx -- "$line" "$dir/${rest%% *}.state" || failed "no $line"; done ;;
+    file) mkdir -p "$(dirname "$dir/${rest%% *}")" && printf '%s' "${rest#* }" >"$dir/${rest%% *}" ;;
+    env) read -ra parts <<<"$rest" && env+=("${parts[@]}") ;;
+    stored) guard_values >"$dir/stored"
+      [ "$(grep -c '|4|' "$dir/stored")" = 20 ] && ! grep -v '|4|' "$dir/stored" || failed "not 20 REG_DWORDs"
+      missing=$(tr ';' '\n' <<<"$rest" | awk -F= '{ printf "%s|4|%02X000000\n", $1, $2 }' | grep -vxF -f "$dir/stored")
+      [ -z "$missing" ] || failed "no $missing in $(cat "$dir/stored")" ;;
+    *) fail "[$name] a step this suite cannot take: $step" ;;
   esac
-done <"$own_cases"
+done < <(steps)
 echo "PASS: $cases cases"

@@ -20,10 +20,6 @@ patience=120 # Wine starts slowly, the more so on a loaded machine
 . "$here/wine_session.sh" "$1"
 program_folder
 
-# The window is a GUI program (subsystem 2), the CLI a console one (3).
-subsystem() { x86_64-w64-mingw32-objdump -p "$folder/$1" | grep -E "^Subsystem\s+0*$2\s" >/dev/null; }
-subsystem vnkestrix.exe 2 && subsystem vnkestrix-cli.exe 3 || fail "the programs' subsystems"
-
 # Qt for Windows picks its own platform plugin.
 unset QT_QPA_PLATFORM
 export REDI_SIM_STATE=$(windows_path "$out/controller.state")
