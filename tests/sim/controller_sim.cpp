@@ -33,16 +33,18 @@ std::string hex(const std::vector<std::uint8_t> &bytes)
     return s;
 }
 
-// Bytes below 0x21, above 0x7E and the backslash as \xNN, in the log and the state file.
-std::string escape(const std::string &s)
+// A text as the log and the state file show it: bytes below 0x21, above 0x7E
+// and the backslash as \xNN; a number in decimal.
+std::string show(const std::string &s)
 {
     std::string out;
     for (unsigned char c : s)
         out += c < 0x21 || c > 0x7E || c == '\\' ? "\\x" + hex({c}) : std::string(1, char(c));
     return out;
 }
+std::string show(unsigned long number) { return std::to_string(number); }
 
-std::string logName(const char *name) { return !name ? "(null)" : !*name ? "\"\"" : escape(name); }
+std::string logName(const char *name) { return !name ? "(null)" : !*name ? "\"\"" : show(name); }
 
 thread_local std::string failure; // lastFailure()
 
@@ -136,8 +138,6 @@ bool parse(const std::string &text, unsigned long max, std::string &out)
     out = s;
     return true;
 }
-std::string show(const std::string &text) { return escape(text); }
-std::string show(unsigned long number) { return std::to_string(number); }
 
 // Calls f(key, field, max) for each key of the state file, in its order; max
 // is a number's largest value or a text's longest length.
