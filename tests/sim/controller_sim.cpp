@@ -33,16 +33,18 @@ std::string hex(const std::vector<std::uint8_t> &bytes)
     return s;
 }
 
-// Bytes below 0x21, above 0x7E and the backslash as \xNN, in the log and the state file.
-std::string escape(const std::string &s)
+// A text as the log and the state file show it: bytes below 0x21, above 0x7E
+// and the backslash as \xNN; a number in decimal.
+std::string show(const std::string &s)
 {
     std::string out;
     for (unsigned char c : s)
         out += c < 0x21 || c > 0x7E || c == '\\' ? "\\x" + hex({c}) : std::string(1, char(c));
     return out;
 }
+std::string show(unsigned long number) { return std::to_string(number); }
 
-std::string logName(const char *name) { return !name ? "(null)" : !*name ? "\"\"" : escape(name); }
+std::string logName(const char *name) { return !name ? "(null)" : !*name ? "\"\"" : show(name); }
 
 thread_local std::string failure; // lastFailure()
 
@@ -58,20 +60,19 @@ template <typename Take>
 int handle(Function function, const char *target, std::string device, std::string arguments, const unsigned char *request,
            std::size_t size, const unsigned char *reply, Take take)
 {
-    const std::lock_guard<std::mutex> hold(detail::callMutex());
+    const std::lock_guard<std::mutex> hold(detail::callMutex);
     detail::beforeCall(target);
     failure.clear();
     Call call{function, device, arguments, {request, request + (request ? size : 0)}, {}, "ok"};
-    const Simulator &s = simulator();
-    std::vector<FailRule> &rules = simulator().failRules;
-    const auto rule = std::find_if(rules.begin(), rules.end(), [&](const FailRule &r) {
+    Simulator &s = simulator(); // the same object when the drop-in swaps its controllers
+    const auto rule = std::find_if(s.failRules.begin(), s.failRules.end(), [&](const FailRule &r) {
         for (std::size_t i = 0; i < 4; ++i)
             if (r.pattern[i] >= 0 && (call.request.size() <= i + 1 || call.request[i + 1] != r.pattern[i]))
                 return false;
         return r.function == call.function;
     });
-    if (rule != rules.end()) {
-        rules.erase(rule);
+    if (rule != s.failRules.end()) {
+        s.failRules.erase(rule);
         call.result = "injected";
     } else if (function != Function::FindSensor && ours(target) && !s.foundSerial.empty() && s.foundSerial != s.pluggedSerial) {
         call.result = "rejected";
@@ -80,7 +81,7 @@ int handle(Function function, const char *target, std::string device, std::strin
         call.result = taken < 0 ? "none" : "rejected";
     }
     call.reply.assign(reply, reply && call.ok() ? reply + ReportSize : reply);
-    simulator().log.push_back(call);
+    s.log.push_back(call);
     detail::afterCall(call);
     return call.ok() ? 1 : call.result == "none" ? 0 : -1;
 }
@@ -95,14 +96,12 @@ int waitForInput(const char *target, std::uint8_t *report, int timeoutMs)
         s.firmware.startSampling(detail::nowMs());
     s.inputOpen = true;
     for (bool waited = false;; waited = true) {
-        std::vector<InputReport> sent;
-        s.firmware.sampleUntil(detail::nowMs(), sent);
-        for (const InputReport &r : sent)
-            if (s.inputQueue.size() < InputQueueSize) // the kernel drops what does not fit
-                s.inputQueue.push_back(r);
+        s.firmware.sampleUntil(detail::nowMs(), s.inputQueue);
+        if (s.inputQueue.size() > InputQueueSize) // the kernel drops the newest that do not fit
+            s.inputQueue.resize(InputQueueSize);
         if (!s.inputQueue.empty()) {
             std::memcpy(report, s.inputQueue.front().data(), ReportSize);
-            s.inputQueue.pop_front();
+            s.inputQueue.erase(s.inputQueue.begin());
             return 1;
         }
         // In process nothing changes while a wait sleeps: a wait without
@@ -128,25 +127,17 @@ bool parse(const std::string &text, unsigned long max, T &out)
 }
 bool parse(const std::string &text, unsigned long max, std::string &out)
 {
+    static const std::regex badEscape(R"(\\(?!x[0-9a-fA-F]{2}))");
+    if (std::regex_search(text, badEscape))
+        return false;
     std::string s;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        unsigned char byte = 0;
-        if (text[i] != '\\') {
-            s += text[i];
-        } else if (text.compare(i, 2, "\\x") == 0 && i + 4 <= text.size() && parse("0x" + text.substr(i + 2, 2), 0xFF, byte)) {
-            s += static_cast<char>(byte);
-            i += 3;
-        } else {
-            return false;
-        }
-    }
+    for (std::size_t i = 0; i < text.size(); i += text[i] == '\\' ? 4 : 1)
+        s += text[i] == '\\' ? static_cast<char>(std::stoul(text.substr(i + 2, 2), nullptr, 16)) : text[i];
     if (s.empty() || s.size() > max)
         return false;
     out = s;
     return true;
 }
-std::string show(const std::string &text) { return escape(text); }
-std::string show(unsigned long number) { return std::to_string(number); }
 
 // Calls f(key, field, max) for each key of the state file, in its order; max
 // is a number's largest value or a text's longest length.
@@ -189,12 +180,6 @@ std::string Call::line() const
         + (request.empty() ? "" : " req=" + hex(request)) + (reply.empty() ? "" : " reply=" + hex(reply));
 }
 
-std::mutex &detail::callMutex()
-{
-    static std::mutex m;
-    return m;
-}
-
 #ifndef SIM_DROPIN
 void detail::beforeCall(const char *) {}
 void detail::afterCall(const Call &) {}
@@ -234,14 +219,13 @@ bool addFailRules(const std::string &text, std::string *error)
     static const std::map<std::string, int> words = {{"find", 0}, {"feature", 1}, {"input", 2}, {"output", 3}, {"read", 4}, {"*", -1},
                                                      {"set", 0},  {"get", 1},     {"ram", 0},   {"flash", 1},  {"action", 0x80}};
     std::istringstream in(std::regex_replace(text, std::regex("[,;]"), " "));
-    std::vector<FailRule> &rules = simulator().failRules;
     std::smatch m;
     for (std::string word; in >> word;) {
         if (!std::regex_match(word, m, syntax) || (m[2].matched && m[1] != "feature"))
             return fail(error, "bad failure rule '" + word + "'");
-        rules.push_back({Function(words.at(m[1])), {-1, -1, -1, -1}});
+        FailRule &rule = simulator().failRules.emplace_back(FailRule{Function(words.at(m[1]))});
         for (std::size_t i = 0; i < 4 && m[2].matched; ++i)
-            rules.back().pattern[i] = words.count(m[i + 3]) ? words.at(m[i + 3]) : std::stoi(m[i + 3]);
+            rule.pattern[i] = words.count(m[i + 3]) ? words.at(m[i + 3]) : std::stoi(m[i + 3]);
     }
     return true;
 }

@@ -11,7 +11,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,7 +68,7 @@ struct Simulator {
     // drop-in's clock is the real one.
     std::uint64_t clockMs = 0;
     bool inputOpen = false;
-    std::deque<InputReport> inputQueue;
+    std::vector<InputReport> inputQueue;
 };
 
 Simulator &simulator();
@@ -93,7 +92,7 @@ bool loadStateText(const std::string &text, std::string *error = nullptr);
 
 namespace detail {
 // Held for every call, never while a wait sleeps.
-std::mutex &callMutex();
+inline std::mutex callMutex;
 // The simulator's clock in milliseconds, and a wait's sleep until `ms` on
 // it, for the controller `device`: the drop-in lets other calls in meanwhile
 // and makes that controller current again after it. In process the sleep

@@ -12,6 +12,7 @@
 
 #include <redi.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -27,15 +29,12 @@
 
 namespace {
 
-struct StateFile {
-    std::string path;
-    std::string written; // what the simulator last wrote there
-};
 bool hasSecond = false;
 bool secondCurrent = false;
 std::string logPath;
 long replacedAt = 0; // REDI_SIM_REPLACED_AT; 0: never
-StateFile file, otherFile;
+std::string file, otherFile; // the state files of the current controller and of the other
+std::map<std::string, std::string> lastWritten; // what the simulator last wrote to each
 sim::Simulator other;
 
 [[noreturn]] void die(const std::string &why)
@@ -59,14 +58,14 @@ bool flag(const char *name)
 // renames neither an open file nor, with rename(), over an existing one.
 void writeState()
 {
-    const std::string text = sim::stateText(), temp = file.path + ".tmp." + std::to_string(::getpid());
-    if (file.path.empty() || text == file.written)
+    const std::string text = sim::stateText(), temp = file + ".tmp." + std::to_string(::getpid());
+    if (file.empty() || text == lastWritten[file])
         return;
     const bool written = static_cast<bool>(std::ofstream(temp, std::ios::binary) << text << std::flush);
     std::error_code renamed;
-    if (!written || (std::filesystem::rename(temp, file.path, renamed), renamed))
-        die("cannot write " + file.path + ": " + (renamed ? renamed.message() : std::strerror(errno)));
-    file.written = text;
+    if (!written || (std::filesystem::rename(temp, file, renamed), renamed))
+        die("cannot write " + file + ": " + (renamed ? renamed.message() : std::strerror(errno)));
+    lastWritten[file] = text;
 }
 
 // Applies the current controller's state file when it differs from what the
@@ -75,11 +74,11 @@ void writeState()
 // service, say). No file yet means the factory state.
 void loadState()
 {
-    std::ifstream in(file.path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
     std::string error;
-    if (in && (text << in.rdbuf()) && text.str() != file.written && !sim::loadStateText(text.str(), &error))
-        die(file.path + ": " + error);
+    if (in && (text << in.rdbuf()) && text.str() != lastWritten[file] && !sim::loadStateText(text.str(), &error))
+        die(file + ": " + error);
 }
 
 void swapControllers()
@@ -119,9 +118,9 @@ void configure()
     std::string error;
     if (!sim::addFailRules(variable("REDI_SIM_FAIL"), &error))
         die("REDI_SIM_FAIL: " + error);
-    file.path = variable("REDI_SIM_STATE");
-    otherFile.path = variable("REDI_SIM_SECOND_STATE");
-    hasSecond = !otherFile.path.empty();
+    file = variable("REDI_SIM_STATE");
+    otherFile = variable("REDI_SIM_SECOND_STATE");
+    hasSecond = !otherFile.empty();
     for (int i = 0; i < 2; ++i) { // both controllers; a missing file gets created
         loadState();
         writeState();
@@ -163,9 +162,9 @@ std::uint64_t sim::detail::nowMs()
 // go for the sleep, so that another thread's calls go on meanwhile.
 void sim::detail::sleepUntil(std::uint64_t ms, const char *device)
 {
-    callMutex().unlock();
+    callMutex.unlock();
     std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::milliseconds(ms)));
-    callMutex().lock();
+    callMutex.lock();
     makeCurrent(device);
 }
 
@@ -185,17 +184,15 @@ extern "C" int Redi_EnumerateControllers(RediControllerInfo *list, int capacity)
 {
     if (capacity < 0 || (capacity > 0 && !list))
         return -1;
-    const std::lock_guard<std::mutex> hold(sim::detail::callMutex());
+    const std::lock_guard<std::mutex> hold(sim::detail::callMutex);
     sim::detail::beforeCall(nullptr);
+    RediControllerInfo found[2] = {};
     int count = 0;
     for (const sim::Simulator *s : {&sim::simulator(), hasSecond ? &other : nullptr})
         if (s && (s == &other || !s->absent)) {
-            if (count < capacity) {
-                list[count] = RediControllerInfo{};
-                sim::detail::describe(list[count], *s, s->firmware.serial);
-                list[count].openError = s->absent ? EACCES : 0;
-            }
-            ++count;
+            sim::detail::describe(found[count], *s, s->firmware.serial);
+            found[count++].openError = s->absent ? EACCES : 0;
         }
+    std::copy_n(found, std::min(count, capacity), list);
     return count;
 }

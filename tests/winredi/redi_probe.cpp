@@ -1,7 +1,7 @@
 // Drives redi.dll's Windows exchange lock and its reading of REDI_DEVICE
 // without a device, for winredi_wine.sh under Wine:
-//   redi_probe hold PATH   takes the lock, says "held", keeps it until a line
-//                          comes on stdin, then says "released"
+//   redi_probe hold PATH   takes the lock, says "held", keeps it until stdin
+//                          brings a line (or ends), then says "released"
 //   redi_probe take PATH   says "taken" when the lock is free, or "busy" and
 //                          waits for it (a minute at most) and says "taken"
 //   redi_probe choice      for each "VALUE => ..." row on stdin, the value and
@@ -29,8 +29,7 @@ int lockAndSay(const std::string &command, const std::string &path)
         if (fd < 0 || !redi::node::lock(fd, 0))
             return say("not held", 1);
         say("held");
-        std::string line;
-        std::getline(std::cin, line);
+        std::cin.get(); // the test's line, or the end of its input
     } else if (fd < 0 || (!redi::node::lock(fd, 0) && (say("busy"), !redi::node::lock(fd, 60000)))) {
         return say("still busy", 1);
     }

@@ -16,7 +16,7 @@ diff -u "$here/device_choice.txt" "$work/device_choice.out" || fail "REDI_DEVICE
 
 # Each probe runs with a FIFO on either side, so that rows can wait for its
 # next line and tell a holder when to let go; a case's probes end with it.
-declare -A paths pid
+declare -A paths pid to from
 end_case() { for p in "${!pid[@]}"; do kill -9 "${pid[$p]}"; wait "${pid[$p]}"; done 2>/dev/null; pid=(); }
 while read -r first second rest; do
   case "$first $second" in
@@ -27,12 +27,11 @@ while read -r first second rest; do
       rm -f "$work/$first".* && mkfifo "$work/$first.in" "$work/$first.out"
       "$wine" "$probe" "$second" "${paths[$rest]}" <"$work/$first.in" >"$work/$first.out" 2>&1 &
       pid[$first]=$!
-      exec {in}>"$work/$first.in" {out}<"$work/$first.out"
-      eval "in_$first=$in out_$first=$out" ;;
+      exec {to[$first]}>"$work/$first.in" {from[$first]}<"$work/$first.out" ;;
     *\ says)
-      line="" && read -r line <&"$(eval echo "\$out_$first")"
+      line="" && read -r line <&"${from[$first]}"
       [ "${line%$'\r'}" = "$rest" ] || fail "$title: $first said '${line%$'\r'}', not '$rest'" ;;
-    *\ release) echo >&"$(eval echo "\$in_$first")" ;;
+    *\ release) echo >&"${to[$first]}" ;;
     *\ killed) kill -9 "${pid[$first]}" && wait "${pid[$first]}" 2>/dev/null ;;
     *) fail "unknown row: $first $second $rest" ;;
   esac

@@ -9,11 +9,11 @@
 // Runs `sql` on the store file `path` with a connection of its own: the first
 // column of the first row as text ("" when there is none), or "error: ..."
 // when SQLite refuses.
-inline std::string queryStore(const std::string &path, const std::string &sql, int flags = SQLITE_OPEN_READWRITE) {
+inline std::string queryStore(const std::string &path, const std::string &sql) {
     sqlite3 *db = nullptr;
     sqlite3_stmt *stmt = nullptr;
     std::string result;
-    int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
     if (rc == SQLITE_OK && (rc = sqlite3_busy_timeout(db, 5000)) == SQLITE_OK)
         rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
     for (const unsigned char *text; rc == SQLITE_OK || rc == SQLITE_ROW;)
@@ -29,13 +29,8 @@ inline std::string queryStore(const std::string &path, const std::string &sql, i
 #ifdef QT_CORE_LIB
 #include <QTemporaryDir>
 
-class TempStore {
-public:
-    TempStore() { qputenv("VNKESTRIX_REGISTRY", path().toLocal8Bit()); }
-
-private:
-    QString path() const { return dir_.filePath(QStringLiteral("registry.sqlite3")); }
-
-    QTemporaryDir dir_;
+struct TempStore {
+    QTemporaryDir dir;
+    TempStore() { qputenv("VNKESTRIX_REGISTRY", dir.filePath(QStringLiteral("registry.sqlite3")).toLocal8Bit()); }
 };
 #endif
