@@ -11,7 +11,8 @@
 # reading the controller and telling systemd it is alive, says once that
 # logind is silent, and stops at once on SIGTERM; logind, resumed, then gets
 # exactly one PowerOff. A line raised fires once in either report mode, and a
-# controller that sends no input reports is polled, which is said once.
+# controller that sends no input reports is polled, which is said once. It
+# stops cleanly however busy the thread that waits for reports is.
 #   guardd_process.sh BUILD_DIR
 . "$(dirname "$0")/../support/suite.sh"
 need dbus-daemon dbus-send python3
@@ -97,4 +98,20 @@ wait_for 10 grep -q "it sends no input reports" "$work/err" || fail "no word of 
 state 'input_levels=16\n'
 wait_for 10 grep -qs Suspend "$work/calls" || fail "a polled line does not fire"
 [ "$(grep -c polling "$work/err")" = 1 ] || fail "polling said more than once: $(cat "$work/err")"
+kill -TERM "$service" && wait "$service" || fail "the polling service: exit code $?"
+
+# Stopped while its listener thread is inside the library's wait, which
+# nothing interrupts, with a report every millisecond: the process ends
+# with the library still in use, each of 20 times with exit code 0 and
+# "stopped" as the last word.
+state 'ram.report_mode=0\nram.sample_rate=1\ninput_levels=0\n'
+for round in $(seq 20); do
+  start_service
+  reads0=$(reads)
+  wait_for 10 eval '[ "$(reads)" -gt $((reads0 + 5)) ]' || fail "round $round: no reports read"
+  kill -TERM "$service"
+  wait_for 10 eval '! kill -0 "$service" 2>/dev/null' || fail "round $round: running 10 s after SIGTERM: $(cat "$work/err")"
+  wait "$service" || fail "round $round: exit code $?: $(cat "$work/err")"
+  [ "$(tail -n 1 "$work/err")" = stopped ] || fail "round $round: $(cat "$work/err")"
+done
 echo "PASS"

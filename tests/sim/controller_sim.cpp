@@ -17,10 +17,12 @@
 
 namespace sim {
 
+// Never destroyed: a call may still be running on another thread when the
+// program ends (see dropin_hooks.cpp).
 Simulator &simulator()
 {
-    static Simulator s;
-    return s;
+    static Simulator *const s = new Simulator;
+    return *s;
 }
 
 namespace {

@@ -29,13 +29,25 @@
 
 namespace {
 
+// What the drop-in keeps beside the simulator is never destroyed, as the
+// real library's state is not: a program may end while one of its threads
+// is inside a call (the guard service's wait for input reports is never
+// interrupted), and that call must not find the exit's destructors have
+// freed what it reads.
+struct Kept {
+    std::string logPath;
+    std::string file, otherFile; // the state files of the current controller and of the other
+    std::map<std::string, std::string> lastWritten; // what the simulator last wrote to each
+    sim::Simulator other;
+};
+Kept &kept = *new Kept;
 bool hasSecond = false;
 bool secondCurrent = false;
-std::string logPath;
 long replacedAt = 0; // REDI_SIM_REPLACED_AT; 0: never
-std::string file, otherFile; // the state files of the current controller and of the other
-std::map<std::string, std::string> lastWritten; // what the simulator last wrote to each
-sim::Simulator other;
+std::string &logPath = kept.logPath;
+std::string &file = kept.file, &otherFile = kept.otherFile;
+std::map<std::string, std::string> &lastWritten = kept.lastWritten;
+sim::Simulator &other = kept.other;
 
 [[noreturn]] void die(const std::string &why)
 {
