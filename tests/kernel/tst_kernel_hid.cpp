@@ -93,14 +93,15 @@ class KernelHidTest : public QObject
         return QFile::exists(kStatus);
     }
 
-    // Starts `command`, "cli ARGS", "window" or "self ARGS" (this program),
-    // with the driver (program_driver.cpp) preloaded. With `holdAt` N it is
-    // held before its Nth exchange until the file "pause" exists; true once
-    // it is held there.
+    // Starts `command`, "cli ARGS", "window" or "self ARGS" (this program);
+    // the first two with the driver (program_driver.cpp) preloaded. With
+    // `holdAt` N it is held before its Nth exchange until the file "pause"
+    // exists; true once it is held there.
     bool start(QProcess &process, const QStringList &command, const QString &holdAt)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("LD_PRELOAD", VNK_PRELOAD);
+        if (command[0] != "self")
+            env.insert("LD_PRELOAD", VNK_PRELOAD);
         // Under AddressSanitizer the driver is preloaded ahead of its runtime,
         // which the program itself links; the driver intercepts nothing it does.
         env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
@@ -213,7 +214,7 @@ private slots:
                 const Run done = finished(service);
                 result = QString::number(done.exitCode) + (QFile::exists(kStatus) ? " status file left" : "");
                 for (const QString &said : done.output.split('\n').filter(QRegularExpression("polling|stopped:")))
-                    result += ' ' + said;
+                    result += "\\n" + said;
             } else if (w[0] == "guardd") { // with a configuration file that is not there
                 service.start(VNK_GUARDD, {"--config", home.filePath(w[1])});
                 result = QString::number(finished(service).exitCode);
