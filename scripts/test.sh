@@ -24,14 +24,9 @@ fi
 # is built and tested, and the Windows suites run last, once it is there (a
 # build already under way, such as the one .ci/run starts, is waited for).
 # They run in the normal build only.
-qt_job=
-stop_qt() { [ -z "$qt_job" ] || kill -- -"$qt_job" 2>/dev/null || true; }
-trap stop_qt EXIT
+. scripts/lib/background-qt.sh
 mkdir -p "$build"
-if [ "$build" = build ] && command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
-  setsid nice -n 10 scripts/build-qt-windows.sh >/dev/null 2>"$build/qt-windows.log" &
-  qt_job=$!
-fi
+[ "$build" != build ] || start_qt_build "$build/qt-windows.log"
 
 cmake -S . -B "$build" "${flags[@]}"
 cmake --build "$build" -j"$(nproc)"
