@@ -14,7 +14,7 @@ need promtool prometheus-node-exporter dbus-daemon python3
 here=$(realpath "$(dirname "$0")")
 rules=$here/../../integrations/prometheus/vnkestrix.rules.yml
 row=0
-stop() { kill -TERM "$service" && wait "$service"; }
+stop() { kill -TERM "$service" && wait "$service" || fail "the service did not stop cleanly: $(tail -3 "$work/err")"; }
 
 # Each directory, with the board idle: the file is written or refused, a
 # refusal logged once however many polls it lasts.
