@@ -36,23 +36,17 @@ int getLoop(const QByteArray &parameter, unsigned expected)
     return bad;
 }
 
-struct Run {
-    int exitCode;   // -1: crashed or did not end
-    QString output; // stdout, then stderr; of the window's, the driver's lines
-};
-
-Run finished(QProcess &process)
+// How a program ended, as a step tells it: the exit code (-1: crashed or did
+// not end), then its output (stdout, then stderr), "\n" for a line break. Of
+// the window's output only the driver's lines count, of the guard service's
+// only what it said of polling the controller and of stopping.
+QString finished(QProcess &process)
 {
     const bool ended = process.waitForFinished(150000);
+    const int code = ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    const QString said = process.program() == VNK_PROGRAM ? "^driver: " : process.program() == VNK_GUARDD ? "polling|stopped:" : "";
     const QString out = QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError()).trimmed();
-    return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.program() == VNK_PROGRAM ? out.split('\n').filter(QRegularExpression("^driver: ")).join('\n') : out};
-}
-
-// As a step tells it: the exit code, then the output, "\n" for a line break.
-QString shown(const Run &done)
-{
-    return (QString::number(done.exitCode) + ' ' + done.output).trimmed().replace('\n', "\\n");
+    return (QString::number(code) + ' ' + out.split('\n').filter(QRegularExpression(said)).join("\\n")).trimmed();
 }
 
 QString orNone(const QString &text) { return text.isEmpty() ? "none" : text; }
@@ -77,9 +71,9 @@ class KernelHidTest : public QObject
     bool startService(QProcess &service)
     {
         if (bus.state() == QProcess::NotRunning) {
-            bus.start(VNK_DBUS_DAEMON, {"--session", "--address=unix:path=" + home.filePath("bus"), "--nofork", "--nopidfile"});
-            for (int i = 0; i < 1000 && !QFile::exists(home.filePath("bus")); ++i)
-                QThread::msleep(10);
+            // It prints its address once it listens there.
+            bus.start(VNK_DBUS_DAEMON, {"--session", "--address=unix:path=" + home.filePath("bus"), "--nofork", "--nopidfile", "--print-address"});
+            bus.waitForReadyRead(10000);
             qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + home.filePath("bus").toUtf8());
             qputenv("VNKESTRIX_GUARDD_STATUS", kStatus);
             logind.start(VNK_FAKE_LOGIND, {home.filePath("calls")});
@@ -120,10 +114,8 @@ class KernelHidTest : public QObject
 private slots:
     void initTestCase()
     {
-        sim::FirmwareModel firmware;
-        firmware.status = 0x02;
         QString error;
-        QVERIFY2(device.start(firmware, 0x0123, error), qPrintable(error));
+        QVERIFY2(device.start(sim::FirmwareModel{}, 0x0123, error), qPrintable(error));
         QVERIFY2(other.start(sim::FirmwareModel{}, 0x0100, error), qPrintable(error));
         qputenv("VNKESTRIX_REGISTRY", home.filePath("registry.sqlite3").toLocal8Bit());
     }
@@ -148,6 +140,7 @@ private slots:
         device.change([](sim::FirmwareModel &f) {
             f.serial = "OLD000001";
             f.inputLevels = 0;
+            f.status = 0x02;
             f.ram = sim::factoryValues();
             f.actions = {};
             f.ignoreWrites = false;
@@ -196,12 +189,12 @@ private slots:
                 if (!std::exchange(holdAt, {}).isEmpty())
                     result = held ? "held" : "not held";
             } else if (w[0] == "joined") {
-                result = shown(finished(beside.front()));
+                result = finished(beside.front());
                 beside.pop_front();
             } else if (w[0] == "cli" || w[0] == "window") {
                 QProcess process;
                 start(process, w, {});
-                result = shown(finished(process));
+                result = finished(process);
             } else if (w[0] == "device") { // an output report reaches the device after its writer has ended
                 const QString named = step.section(arrow, 1);
                 result = orNone(device.takeLines(named == "none" ? 0 : named.count("; ") + 1).join("; "));
@@ -209,15 +202,13 @@ private slots:
                 QSKIP("the guard service, the stand-in logind or dbus-daemon was not built");
             } else if (w[0] == "guardd" && w[1] == "start") {
                 result = startService(service) ? "up" : "down";
-            } else if (w[0] == "guardd" && w[1] == "stop") { // what it said of polling the controller and of stopping
+            } else if (w[0] == "guardd" && w[1] == "stop") { // the exit code on a line of its own
                 service.terminate();
-                const Run done = finished(service);
-                result = QString::number(done.exitCode) + (QFile::exists(kStatus) ? " status file left" : "");
-                for (const QString &said : done.output.split('\n').filter(QRegularExpression("polling|stopped:")))
-                    result += "\\n" + said;
+                const QString done = finished(service);
+                result = done.section(' ', 0, 0) + (QFile::exists(kStatus) ? " status file left" : "") + "\\n" + done.section(' ', 1);
             } else if (w[0] == "guardd") { // with a configuration file that is not there
                 service.start(VNK_GUARDD, {"--config", home.filePath(w[1])});
-                result = QString::number(finished(service).exitCode);
+                result = finished(service);
             } else if (w[0] == "called") { // the first call, and a second to show whether another one follows
                 for (int i = 0; i < 1000 && called().isEmpty(); ++i)
                     QThread::msleep(10);

@@ -44,10 +44,6 @@ Kept &kept = *new Kept;
 bool hasSecond = false;
 bool secondCurrent = false;
 long replacedAt = 0; // REDI_SIM_REPLACED_AT; 0: never
-std::string &logPath = kept.logPath;
-std::string &file = kept.file, &otherFile = kept.otherFile;
-std::map<std::string, std::string> &lastWritten = kept.lastWritten;
-sim::Simulator &other = kept.other;
 
 [[noreturn]] void die(const std::string &why)
 {
@@ -70,14 +66,14 @@ bool flag(const char *name)
 // renames neither an open file nor, with rename(), over an existing one.
 void writeState()
 {
-    const std::string text = sim::stateText(), temp = file + ".tmp." + std::to_string(::getpid());
-    if (file.empty() || text == lastWritten[file])
+    const std::string text = sim::stateText(), temp = kept.file + ".tmp." + std::to_string(::getpid());
+    if (kept.file.empty() || text == kept.lastWritten[kept.file])
         return;
     const bool written = static_cast<bool>(std::ofstream(temp, std::ios::binary) << text << std::flush);
     std::error_code renamed;
-    if (!written || (std::filesystem::rename(temp, file, renamed), renamed))
-        die("cannot write " + file + ": " + (renamed ? renamed.message() : std::strerror(errno)));
-    lastWritten[file] = text;
+    if (!written || (std::filesystem::rename(temp, kept.file, renamed), renamed))
+        die("cannot write " + kept.file + ": " + (renamed ? renamed.message() : std::strerror(errno)));
+    kept.lastWritten[kept.file] = text;
 }
 
 // Applies the current controller's state file when it differs from what the
@@ -86,25 +82,25 @@ void writeState()
 // service, say). No file yet means the factory state.
 void loadState()
 {
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(kept.file, std::ios::binary);
     std::ostringstream text;
     std::string error;
-    if (in && (text << in.rdbuf()) && text.str() != lastWritten[file] && !sim::loadStateText(text.str(), &error))
-        die(file + ": " + error);
+    if (in && (text << in.rdbuf()) && text.str() != kept.lastWritten[kept.file] && !sim::loadStateText(text.str(), &error))
+        die(kept.file + ": " + error);
 }
 
 void swapControllers()
 {
-    std::swap(sim::simulator(), other);
-    std::swap(sim::simulator().failRules, other.failRules);
-    std::swap(file, otherFile);
+    std::swap(sim::simulator(), kept.other);
+    std::swap(sim::simulator().failRules, kept.other.failRules);
+    std::swap(kept.file, kept.otherFile);
     secondCurrent = !secondCurrent;
 }
 
 // The controller that `device` names, else the first, with its state file read.
 void makeCurrent(const char *device)
 {
-    const std::string &second = secondCurrent ? sim::simulator().device : other.device;
+    const std::string &second = secondCurrent ? sim::simulator().device : kept.other.device;
     if (hasSecond && (device && second == device) != secondCurrent)
         swapControllers();
     loadState();
@@ -113,15 +109,15 @@ void makeCurrent(const char *device)
 void configure()
 {
     sim::Simulator &s = sim::simulator();
-    logPath = variable("REDI_SIM_LOG");
+    kept.logPath = variable("REDI_SIM_LOG");
     s.absent = flag("REDI_SIM_ABSENT");
     s.firmware.ignoreWrites = flag("REDI_SIM_IGNORE_WRITES");
     s.serialCached = flag("REDI_SIM_SERIAL_CACHED");
     s.firmware.sendsInputReports = !flag("REDI_SIM_NO_INPUT_REPORTS");
-    other = s; // the second controller's factory state, flags as the first's
-    other.device = "/dev/hidraw-sim2";
-    other.firmware.serial = other.pluggedSerial = "SIM000002";
-    other.absent = flag("REDI_SIM_SECOND_DENIED"); // listed as refusing to open; refuses every call
+    kept.other = s; // the second controller's factory state, flags as the first's
+    kept.other.device = "/dev/hidraw-sim2";
+    kept.other.firmware.serial = kept.other.pluggedSerial = "SIM000002";
+    kept.other.absent = flag("REDI_SIM_SECOND_DENIED"); // listed as refusing to open; refuses every call
     const std::string at = variable("REDI_SIM_REPLACED_AT");
     char *end = nullptr;
     replacedAt = std::strtol(at.c_str(), &end, 10);
@@ -130,9 +126,9 @@ void configure()
     std::string error;
     if (!sim::addFailRules(variable("REDI_SIM_FAIL"), &error))
         die("REDI_SIM_FAIL: " + error);
-    file = variable("REDI_SIM_STATE");
-    otherFile = variable("REDI_SIM_SECOND_STATE");
-    hasSecond = !otherFile.empty();
+    kept.file = variable("REDI_SIM_STATE");
+    kept.otherFile = variable("REDI_SIM_SECOND_STATE");
+    hasSecond = !kept.otherFile.empty();
     for (int i = 0; i < 2; ++i) { // both controllers; a missing file gets created
         loadState();
         writeState();
@@ -156,8 +152,8 @@ void sim::detail::beforeCall(const char *device)
 // abort; the log in memory would only grow. Binary: the same lines on Windows.
 void sim::detail::afterCall(const Call &call)
 {
-    if (!logPath.empty() && !(std::ofstream(logPath, std::ios::app | std::ios::binary) << call.line() << std::endl))
-        die("cannot append to " + logPath);
+    if (!kept.logPath.empty() && !(std::ofstream(kept.logPath, std::ios::app | std::ios::binary) << call.line() << std::endl))
+        die("cannot append to " + kept.logPath);
     writeState();
     clearCalls();
 }
@@ -200,8 +196,8 @@ extern "C" int Redi_EnumerateControllers(RediControllerInfo *list, int capacity)
     sim::detail::beforeCall(nullptr);
     RediControllerInfo found[2] = {};
     int count = 0;
-    for (const sim::Simulator *s : {&sim::simulator(), hasSecond ? &other : nullptr})
-        if (s && (s == &other || !s->absent)) {
+    for (const sim::Simulator *s : {&sim::simulator(), hasSecond ? &kept.other : nullptr})
+        if (s && (s == &kept.other || !s->absent)) {
             sim::detail::describe(found[count], *s, s->firmware.serial);
             found[count++].openError = s->absent ? EACCES : 0;
         }
