@@ -202,8 +202,6 @@ std::string run(const std::vector<std::string> &w) {
     } else if (w[0] == "hold") { // another connection takes the write lock until the row ends
         sqlite3_open(storeFile.c_str(), &holder);
         rc = sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK ? 0 : ERROR_BUSY;
-    } else if (w[0] == "unwritable") { // below a regular file, this program: no one can make it, root included
-        setenv("VNKESTRIX_REGISTRY", "/proc/self/exe/registry.sqlite3", 1);
 #endif
     } else if (w[0] == "keys") {
         HKEY had = nullptr;
@@ -252,8 +250,8 @@ std::string run(const std::vector<std::string> &w) {
 
 } // namespace
 
-// argv[1]: the directory for the stand-in's store files (default: the
-// current one).
+// argv[1]: the directory for the stand-in's store folders, one a row
+// (default: the current one).
 int main([[maybe_unused]] int argc, [[maybe_unused]] char **argv) {
 #if REGISTRY_STAND_IN
     if (argc == 3 && std::string(argv[1]) == "--save-loop") {
@@ -272,9 +270,8 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char **argv) {
         if (line.empty() || line.rfind("##", 0) == 0)
             continue;
         if (line[0] == '#') { // a row: an empty registry, as far as the rows reach
-            for (HKEY key : opened)
+            for (HKEY key : std::exchange(opened, {}))
                 RegCloseKey(key);
-            opened.clear();
 #if REGISTRY_STAND_IN
             sqlite3_close(std::exchange(holder, nullptr));
 #endif
@@ -283,9 +280,10 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char **argv) {
             for (const HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, HKEY_USERS})
                 RegDeleteTreeA(root, "SOFTWARE\\Vantrel");
 #else
-            storeFile = std::string(argc > 1 ? argv[1] : ".") + "/row" + std::to_string(++row) + ".sqlite3";
-            for (const char *suffix : {"", "-wal", "-shm", "-journal"})
-                std::remove((storeFile + suffix).c_str());
+            // Each row's store in a folder of its own, which the row may replace.
+            storeFile = std::string(argc > 1 ? argv[1] : ".") + "/row" + std::to_string(++row) + "/registry.sqlite3";
+            std::filesystem::remove_all(std::filesystem::path(storeFile).parent_path());
+            std::filesystem::create_directory(std::filesystem::path(storeFile).parent_path());
             setenv("VNKESTRIX_REGISTRY", storeFile.c_str(), 1);
 #endif
             continue;
