@@ -50,7 +50,6 @@ const std::map<QString, Entry> entries = {
 QString step(const QStringList &w)
 {
     sim::Simulator &s = sim::simulator();
-    const Entry entry = entries.count(w.value(1)) ? entries.at(w[1]) : Entry{};
     bool applied = true;
     if (w[0] == "state" || w[0].contains('=')) // "state" is the input-report cases' word
         applied = sim::loadStateText(w.mid(w[0] == "state").join('\n').toStdString());
@@ -65,9 +64,9 @@ QString step(const QStringList &w)
     else if (w[0] == "queued")
         return QString::number(s.inputQueue.size());
     else if (w[0] == "set")
-        return QString::number(entry.set(w[2], static_cast<Target>(w[3] == "flash" ? 1 : number(w[3]))));
+        return QString::number(entries.at(w[1]).set(w[2], static_cast<Target>(w[3] == "flash" ? 1 : number(w[3]))));
     else if (w[0] == "get")
-        return entry.get();
+        return entries.at(w[1]).get();
     else if (w[0] == "input") { // levels are byte 3, the flags bits 1 and 5 of byte 10
         std::uint8_t levels = 7;
         bool bit1 = false, bit5 = true;
