@@ -138,7 +138,6 @@ std::string shell(const std::string &command) {
 // saw a whole table, and after each kill the table is the old one or one of
 // the writer's, none older than the last it reported.
 std::string killedSaves(int rounds) {
-    std::mt19937 random(std::random_device{}());
     GuardTable table;
     // Read as the service and the CLI read: one snapshot, all 20 values one save's.
     const auto whole = [&table] {
@@ -156,7 +155,7 @@ std::string killedSaves(int rounds) {
             return "no writer";
         bool fine = true;
         // Killed after up to 20 ms, a few saves: sometimes in the first, often later.
-        const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 20000);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(std::random_device{}() % 20000);
         while (fine && std::chrono::steady_clock::now() < end)
             fine = whole();
         kill(pid_t(writer), SIGKILL);
