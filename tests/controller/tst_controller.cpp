@@ -49,25 +49,23 @@ const std::map<QString, Entry> entries = {
 // set-up" when it cannot be applied; a call what it returned and delivered.
 QString step(const QStringList &w)
 {
-    sim::Simulator &s = sim::simulator();
-    const Entry entry = entries.count(w.value(1)) ? entries.at(w[1]) : Entry{};
     bool applied = true;
     if (w[0] == "state" || w[0].contains('=')) // "state" is the input-report cases' word
         applied = sim::loadStateText(w.mid(w[0] == "state").join('\n').toStdString());
     else if (w[0] == "fail")
         applied = sim::addFailRules(w[1].toStdString());
     else if (w[0] == "absent")
-        s.absent = true;
+        sim::simulator().absent = true;
     else if (w[0] == "clock")
-        s.clockMs = w[1].toULongLong();
+        sim::simulator().clockMs = w[1].toULongLong();
     else if (w[0] == "mute")
-        s.firmware.sendsInputReports = false;
+        sim::simulator().firmware.sendsInputReports = false;
     else if (w[0] == "queued")
-        return QString::number(s.inputQueue.size());
+        return QString::number(sim::simulator().inputQueue.size());
     else if (w[0] == "set")
-        return QString::number(entry.set(w[2], static_cast<Target>(w[3] == "flash" ? 1 : number(w[3]))));
+        return QString::number(entries.at(w[1]).set(w[2], static_cast<Target>(w[3] == "flash" ? 1 : number(w[3]))));
     else if (w[0] == "get")
-        return entry.get();
+        return entries.at(w[1]).get();
     else if (w[0] == "input") { // levels are byte 3, the flags bits 1 and 5 of byte 10
         std::uint8_t levels = 7;
         bool bit1 = false, bit5 = true;
@@ -83,7 +81,7 @@ QString step(const QStringList &w)
     } else if (w[0] == "wait") { // the log line's result and reply, without the zero bytes at the end
         unsigned char report[sim::ReportSize];
         const int got = Redi_ReadInputReport(w.value(3, "/dev/hidraw-sim").toLatin1(), report, w.value(2, "33").toInt(), w[1].toInt());
-        return QStringLiteral("%1 @%2 ").arg(got).arg(s.clockMs)
+        return QStringLiteral("%1 @%2 ").arg(got).arg(sim::simulator().clockMs)
             + QString::fromStdString(sim::calls().back().line()).section(' ', 4).remove("reply=").remove(QRegularExpression(" ?(00)+$"));
     } else
         applied = false;

@@ -17,8 +17,8 @@
 // (moved from, assigned over, destroyed) and then closes the handles it had:
 // each close's code. The stand-in's own steps are described in
 // stand_in_calls.txt; for `kills` this program runs itself as the writer
-// (--save-loop N: saves of N, N+1, ..., each save's number on stdout once the
-// save returned, 0 before the first).
+// (--save-loop N: saves of N, N+1, ..., on stdout its process id before the
+// first, then each save's number once the save returned).
 
 #include "guard_table.h"
 #include "registry.h"
@@ -122,7 +122,6 @@ sqlite3 *holder = nullptr;
 // joined by "|", then its exit code when that is not 0.
 std::string shell(const std::string &command) {
     setenv("STORE", storeFile.c_str(), 1);
-    setenv("SELF", std::filesystem::read_symlink("/proc/self/exe").c_str(), 1);
     FILE *out = popen(command.c_str(), "r");
     std::string text;
     for (int c; out && (c = std::fgetc(out)) != EOF;)
@@ -139,7 +138,6 @@ std::string shell(const std::string &command) {
 // saw a whole table, and after each kill the table is the old one or one of
 // the writer's, none older than the last it reported.
 std::string killedSaves(int rounds) {
-    std::mt19937 random(std::random_device{}());
     GuardTable table;
     // Read as the service and the CLI read: one snapshot, all 20 values one save's.
     const auto whole = [&table] {
@@ -151,25 +149,19 @@ std::string killedSaves(int rounds) {
     std::uint32_t current = 0; // the row saves zeros first
     int saves = 0;
     for (int round = 0; round < rounds; ++round) {
-        const std::string first = std::to_string(current + 1);
-        int report[2];
-        if (pipe(report) != 0)
-            return "no pipe";
-        const pid_t writer = fork();
-        if (writer == 0 && dup2(report[1], STDOUT_FILENO) >= 0)
-            _exit(execl("/proc/self/exe", "writer", "--save-loop", first.c_str(), nullptr));
-        close(report[1]);
-        std::uint32_t reported = 1;
-        bool fine = read(report[0], &reported, 4) == 4 && reported == 0;
+        FILE *report = popen(("exec \"$SELF\" --save-loop " + std::to_string(current + 1)).c_str(), "r");
+        std::uint32_t writer = 0, reported = 0;
+        if (!report || std::fread(&writer, 4, 1, report) != 1)
+            return "no writer";
+        bool fine = true;
         // Killed after up to 20 ms, a few saves: sometimes in the first, often later.
-        const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 20000);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(std::random_device{}() % 20000);
         while (fine && std::chrono::steady_clock::now() < end)
             fine = whole();
-        kill(writer, SIGKILL);
-        waitpid(writer, nullptr, 0);
-        for (std::uint32_t n = 0; read(report[0], &n, 4) == 4; ++saves)
+        kill(pid_t(writer), SIGKILL);
+        for (std::uint32_t n = 0; std::fread(&n, 4, 1, report) == 1; ++saves)
             reported = n;
-        close(report[0]);
+        pclose(report);
         fine = fine && whole() // 20 DWORDs of 4 bytes, all alike: nothing beside the table
             && queryStore(storeFile, "SELECT count(*) || ' ' || count(DISTINCT data) FROM reg_values WHERE type = 4 AND "
                                      "length(data) = 4") == "20 1";
@@ -202,8 +194,6 @@ std::string run(const std::vector<std::string> &w) {
     } else if (w[0] == "hold") { // another connection takes the write lock until the row ends
         sqlite3_open(storeFile.c_str(), &holder);
         rc = sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK ? 0 : ERROR_BUSY;
-    } else if (w[0] == "unwritable") { // below a regular file, this program: no one can make it, root included
-        setenv("VNKESTRIX_REGISTRY", "/proc/self/exe/registry.sqlite3", 1);
 #endif
     } else if (w[0] == "keys") {
         HKEY had = nullptr;
@@ -252,19 +242,20 @@ std::string run(const std::vector<std::string> &w) {
 
 } // namespace
 
-// argv[1]: the directory for the stand-in's store files (default: the
-// current one).
+// argv[1]: the directory for the stand-in's store folders, one a row
+// (default: the current one).
 int main([[maybe_unused]] int argc, [[maybe_unused]] char **argv) {
 #if REGISTRY_STAND_IN
     if (argc == 3 && std::string(argv[1]) == "--save-loop") {
         GuardTable table;
-        for (std::uint32_t done = 0, next = std::uint32_t(std::stoul(argv[2]));; done = next++) {
+        for (std::uint32_t done = std::uint32_t(getpid()), next = std::uint32_t(std::stoul(argv[2]));; done = next++) {
             table.levels.fill(next);
             table.actions.fill(next);
             if (write(STDOUT_FILENO, &done, sizeof done) != sizeof done || saveGuardTable(table) != GuardResult::Ok)
                 return 3;
         }
     }
+    setenv("SELF", std::filesystem::read_symlink("/proc/self/exe").c_str(), 1); // for the shell steps and the writer
 #endif
     int steps = 0, failed = 0;
     [[maybe_unused]] int row = 0;
@@ -272,9 +263,8 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char **argv) {
         if (line.empty() || line.rfind("##", 0) == 0)
             continue;
         if (line[0] == '#') { // a row: an empty registry, as far as the rows reach
-            for (HKEY key : opened)
+            for (HKEY key : std::exchange(opened, {}))
                 RegCloseKey(key);
-            opened.clear();
 #if REGISTRY_STAND_IN
             sqlite3_close(std::exchange(holder, nullptr));
 #endif
@@ -283,9 +273,10 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char **argv) {
             for (const HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, HKEY_USERS})
                 RegDeleteTreeA(root, "SOFTWARE\\Vantrel");
 #else
-            storeFile = std::string(argc > 1 ? argv[1] : ".") + "/row" + std::to_string(++row) + ".sqlite3";
-            for (const char *suffix : {"", "-wal", "-shm", "-journal"})
-                std::remove((storeFile + suffix).c_str());
+            // Each row's store in a folder of its own, which the row may replace.
+            storeFile = std::string(argc > 1 ? argv[1] : ".") + "/row" + std::to_string(++row) + "/registry.sqlite3";
+            std::filesystem::remove_all(std::filesystem::path(storeFile).parent_path());
+            std::filesystem::create_directory(std::filesystem::path(storeFile).parent_path());
             setenv("VNKESTRIX_REGISTRY", storeFile.c_str(), 1);
 #endif
             continue;
