@@ -3,7 +3,7 @@
 // when a call gave another result. Built natively it runs against the SQLite
 // stand-in, a fresh store file per row in the directory argv[1] names; built
 // for Windows, against the registry it runs on: Wine's, in a throw-away
-// prefix. Both print the same transcript of registry_calls.txt.
+// prefix. Both are held to the results registry_calls.txt states.
 //
 // A step is "call handle name [argument] -> result". Handles: HKLM, HKCU,
 // HKCR, HKU, HKCC, last (the key the row last created or opened), null,
