@@ -279,7 +279,7 @@ void reportStateBeforeFatal(QtMsgType type, const QMessageLogContext &context, c
 QString startUp(const QString &answer)
 {
     sim::simulator().absent = answer != "controller";
-    const qsizetype given = QStringList{"Accept", "Yes", "No", "Escape", "Return"}.indexOf(answer);
+    const qsizetype given = QStringList{"Accept", "Yes", "No", "Escape"}.indexOf(answer);
     ModalBoxCatcher catcher(static_cast<ModalBoxCatcher::Answer>(std::max<qsizetype>(given, 0)));
     QString window;
     QTimer watcher;
