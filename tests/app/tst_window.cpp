@@ -135,9 +135,8 @@ std::string storePath() { return qEnvironmentVariable("VNKESTRIX_REGISTRY").toSt
 // those not 0 as little-endian hex. "fits": every page gets the room its
 // layout asks for, the last tab title shows, and every button of the page
 // shown lies whole inside it. "status": the status bar's labels. "torn": of
-// 100 windows opened
-// while another process saves whole tables, those whose Guard page shows
-// none.
+// 100 windows opened while another process saves whole tables, those whose
+// Guard page shows none.
 QString readout(QWidget *window, const QString &name)
 {
     if (name == "torn") {
