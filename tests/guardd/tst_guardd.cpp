@@ -53,7 +53,8 @@ private slots:
         std::optional<GuardTable> onDisk = GuardTable{};
         bool locked = false, canListen = true, listening = false, reporting = true;
         // The events that turn something on (yes) or off (no).
-        const std::map<QString, bool *> switches{{"reports", &reporting}, {"listen", &canListen}, {"locked", &locked}};
+        const std::map<QString, bool *> switches{{"reports", &reporting}, {"listen", &canListen}, {"locked", &locked},
+                                                 {"gone", &sim::simulator().absent}};
         int polls = 0;
         InputReport sent{}, current{}; // the last report the controller sent, its lines now
         const auto ram = [](sim::Param p) -> std::uint16_t & { return sim::simulator().firmware.value(sim::Bank::Ram, p); };
@@ -89,12 +90,8 @@ private slots:
                 else if (what.startsWith("table=")) {
                     onDisk->levels.at(line - guardLineKeys.begin()) = what.section('=', 2).section(',', 0, 0).toUInt();
                     onDisk->actions.at(line - guardLineKeys.begin()) = what.section(',', 1).toUInt();
-                } else if (what.contains('=')) // a line of the simulator's state file
+                } else // a line of the simulator's state file
                     QVERIFY2(sim::loadStateText(what.toStdString()), qPrintable(what));
-                else {
-                    sim::simulator().firmware.inputLevels = std::uint8_t(what.toInt(nullptr, 0));
-                    sim::simulator().absent = what == "-1";
-                }
                 if (what.startsWith("table="))
                     service.tableChanged();
             }

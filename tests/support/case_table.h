@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QFile>
+#include <QMap>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -15,14 +16,21 @@ inline QString fileText(const QString &path)
 
 // A table of cases: a row a line, its fields split at " | "; empty lines and
 // lines that start with "#" are comments. A field that is "-" alone is
-// empty, and "\n" in a field is a line break. A table without rows, or a row
+// empty, and "\n" in a field is a line break. A line "@NAME = TEXT" names a
+// text that the rows after it spell @NAME. A table without rows, or a row
 // without exactly `fields` fields, stops the test.
 inline QList<QStringList> caseTable(const QString &path, qsizetype fields)
 {
     QList<QStringList> rows;
-    for (const QString &line : fileText(path).split('\n'))
-        if (!line.isEmpty() && !line.startsWith('#'))
+    QMap<QString, QString> names;
+    for (QString line : fileText(path).split('\n')) {
+        for (auto name = names.keyValueBegin(); name != names.keyValueEnd(); ++name)
+            line.replace(name->first, name->second);
+        if (line.contains(QRegularExpression("^@\\w+ = ")))
+            names[line.section(" = ", 0, 0)] = line.section(" = ", 1);
+        else if (!line.isEmpty() && !line.startsWith('#'))
             rows << line.split(" | ").replaceInStrings(QRegularExpression("^-$"), QString()).replaceInStrings("\\n", "\n");
+    }
     for (const QStringList &row : rows)
         if (row.size() != fields)
             qFatal("%s: not %d fields: %s", qPrintable(path), int(fields), qPrintable(row.join(" | ")));

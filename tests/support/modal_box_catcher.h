@@ -23,7 +23,7 @@ struct CaughtBox {
 class ModalBoxCatcher : public QObject
 {
 public:
-    enum class Answer { Accept, Yes, No, Escape, Return };
+    enum class Answer { Accept, Yes, No, Escape };
 
     explicit ModalBoxCatcher(Answer answer = Answer::Accept, QObject *parent = nullptr)
         : QObject(parent)
@@ -52,7 +52,6 @@ private:
         case Answer::Yes: box->button(QMessageBox::Yes)->click(); break;
         case Answer::No: box->button(QMessageBox::No)->click(); break;
         case Answer::Escape: QTest::keyClick(box, Qt::Key_Escape); break;
-        case Answer::Return: QTest::keyClick(box, Qt::Key_Return); break;
         }
     }
 
